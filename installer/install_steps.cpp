@@ -1,0 +1,68 @@
+#include "install_steps.h"
+
+#include <shellapi.h>
+
+#include "res/resource.h"
+
+namespace {
+
+// Target path plus ".new": the copy is written beside the target, on the same
+// volume, so that moving it into place is a rename.
+constexpr unsigned TEMPORARY_PATH_CAPACITY = 320;
+
+bool WriteWholeFile(HANDLE file, const void* bytes, DWORD size)
+{
+  DWORD written = 0;
+  return WriteFile(file, bytes, size, &written, nullptr) && written == size && FlushFileBuffers(file);
+}
+
+void ReplaceTarget(const wchar_t* targetPath, const void* bytes, DWORD size)
+{
+  wchar_t temporaryPath[TEMPORARY_PATH_CAPACITY];
+  wsprintfW(temporaryPath, L"%s.new", targetPath);
+
+  HANDLE file = CreateFileW(temporaryPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  bool complete = WriteWholeFile(file, bytes, size);
+  if (!CloseHandle(file)) complete = false;
+  if (!complete || !MoveFileExW(temporaryPath, targetPath, MOVEFILE_REPLACE_EXISTING)) DeleteFileW(temporaryPath);
+}
+
+}  // namespace
+
+HANDLE StopResident()
+{
+  HWND resident = FindWindowW(RESIDENT_CLASS_NAME, nullptr);
+  if (!resident) return nullptr;
+  // Taken before WM_DESTROY: once the resident has gone, its window no longer leads to it.
+  HANDLE process = nullptr;
+  DWORD processId = 0;
+  if (GetWindowThreadProcessId(resident, &processId)) process = OpenProcess(SYNCHRONIZE, FALSE, processId);
+  SendMessageW(resident, WM_DESTROY, 0, 0);
+  return process;
+}
+
+void ExtractEmbeddedProgram(HINSTANCE instance, HANDLE residentProcess, const wchar_t* targetPath)
+{
+  if (residentProcess) {
+    // A resident still running after the wait keeps its file; the rename then fails
+    // and the old program stays in place.
+    WaitForSingleObject(residentProcess, RESIDENT_EXIT_WAIT_MS);
+    CloseHandle(residentProcess);
+  }
+
+  HRSRC found = FindResourceW(instance, MAKEINTRESOURCEW(IDR_RESIDENT_PROGRAM), L"BIN");
+  if (!found) return;
+  DWORD size = SizeofResource(instance, found);
+  HGLOBAL loaded = LoadResource(instance, found);
+  if (!loaded) return;
+  const void* bytes = LockResource(loaded);
+  if (bytes && size != 0) ReplaceTarget(targetPath, bytes, size);
+  FreeResource(loaded);
+}
+
+void LaunchInstalledProgram(const wchar_t* targetPath)
+{
+  // The resident removes leading blanks before it reads its mode, so it sees exactly "/install".
+  ShellExecuteW(nullptr, L"open", targetPath, L" /install", nullptr, SW_HIDE);
+}
