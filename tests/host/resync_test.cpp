@@ -1,0 +1,307 @@
+// The resync rules driven through whole timelines on a virtual clock.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "app/activity_rules.h"
+#include "app/control_ids.h"
+#include "app/resync.h"
+
+namespace {
+
+struct Send {
+  std::uint64_t At;  // ms since the timeline began
+  std::uint32_t Mute;
+  bool operator==(const Send& other) const { return At == other.At && Mute == other.Mute; }
+};
+
+std::ostream& operator<<(std::ostream& out, const Send& send) {
+  return out << "{" << send.At << " ms, mute " << send.Mute << "}";
+}
+
+// The control window as the scheduler sees it. Timers behave like window timers:
+// arming a pending one replaces it, an expired one that nobody killed or re-armed
+// fires again one delay later, and equal deadlines fire in arming order. Posted
+// messages are handled before the next timer, as the message loop does.
+class VirtualWindow final : public ResyncHost {
+ public:
+  // The tick counter starts at startTick; the last stamp lies a quiet minute back.
+  explicit VirtualWindow(std::uint32_t startTick, std::uint32_t mute)
+      : startTick_(startTick), lastActivityTick_(startTick - 60000), mute_(mute) {}
+
+  void SetTimer(unsigned id, std::uint32_t delayMs) override {
+    timers_[id] = Timer{elapsed_ + delayMs, delayMs, ++armings_};
+  }
+  void KillTimer(unsigned id) override { timers_.erase(id); }
+  void PostMuteState(std::uint32_t mute) override { queue_.push_back({WM_MUTE_STATE, mute}); }
+  void PostEndpointReacquire() override { queue_.push_back({WM_ENDPOINT_REACQUIRE, 0}); }
+
+  std::uint32_t Tick() const { return static_cast<std::uint32_t>(startTick_ + elapsed_); }
+
+  // What the window does at creation once the mute state was read.
+  void Start() {
+    lastActivityTick_ = Tick();
+    SetTimer(TIMER_LOCK_POLL, 200);
+    StartInitialResync(*this);
+  }
+  // The volume callback: posts the flag and restarts the period.
+  void MuteNotification(std::uint32_t mute) {
+    PostMuteState(mute);
+    StartResyncWindow(5000, 19000, *this);
+    Drain();
+  }
+  void KeyboardInput(InputTrigger trigger) {
+    if (trigger == InputTrigger::Force) ForceResync(lastActivityTick_, Tick(), *this);
+    if (trigger == InputTrigger::Nudge) NudgeResync(lastActivityTick_, Tick(), *this);
+  }
+  void KeyboardArrival() { StartResyncWindow(3000, 21000, *this); }
+  void DefaultDeviceChanged() { SetTimer(TIMER_REACQUIRE, 200); }
+  void LockKeyToggled() { lockBitsChanged_ = true; }
+  void CloseLid() {
+    lidClosed_ = true;
+    StopResyncForClosedLid(*this);
+  }
+  void OpenLid() { lidClosed_ = false; }
+
+  // Fires every timer due up to elapsed, in deadline order.
+  void RunUntil(std::uint64_t elapsed) {
+    for (;;) {
+      auto next = timers_.end();
+      for (auto it = timers_.begin(); it != timers_.end(); ++it) {
+        if (next == timers_.end() || it->second.Deadline < next->second.Deadline ||
+            (it->second.Deadline == next->second.Deadline && it->second.Arming < next->second.Arming)) {
+          next = it;
+        }
+      }
+      if (next == timers_.end() || next->second.Deadline > elapsed) break;
+      const unsigned id = next->first;
+      const Timer fired = next->second;
+      elapsed_ = fired.Deadline;
+      const TimerFollowUp followUp = DispatchTimer(id, lidClosed_, mute_, *this);
+      auto after = timers_.find(id);
+      if (after != timers_.end() && after->second.Arming == fired.Arming) {
+        after->second.Deadline += fired.Delay;
+      }
+      if (followUp == TimerFollowUp::LockPoll && lockBitsChanged_) {
+        lockBitsChanged_ = false;
+        NudgeResync(lastActivityTick_, Tick(), *this);
+      }
+      Drain();
+    }
+    elapsed_ = elapsed;
+  }
+
+  bool IsPending(unsigned id) const { return timers_.count(id) != 0; }
+  std::uint64_t Deadline(unsigned id) const { return timers_.at(id).Deadline; }
+  bool AnyPending() const { return !timers_.empty(); }
+  const std::vector<Send>& Sends() const { return sends_; }
+  std::uint32_t Mute() const { return mute_; }
+
+ private:
+  struct Timer {
+    std::uint64_t Deadline;
+    std::uint32_t Delay;
+    std::uint64_t Arming;
+  };
+  struct Message {
+    unsigned Id;
+    std::uint32_t WParam;
+  };
+
+  void Drain() {
+    while (!queue_.empty()) {
+      const Message message = queue_.front();
+      queue_.pop_front();
+      if (message.Id == WM_MUTE_STATE && AcceptMuteState(mute_, lidClosed_, message.WParam)) {
+        sends_.push_back({elapsed_, mute_});
+        lastActivityTick_ = Tick();
+      }
+      if (message.Id == WM_ENDPOINT_REACQUIRE) {  // a re-bind that succeeds
+        lastActivityTick_ = Tick();
+        StartResyncWindow(200, 19000, *this);
+      }
+    }
+  }
+
+  std::uint32_t startTick_;
+  std::uint64_t elapsed_ = 0;
+  std::uint32_t lastActivityTick_;
+  std::uint32_t mute_;
+  bool lidClosed_ = false;
+  bool lockBitsChanged_ = false;
+  std::uint64_t armings_ = 0;
+  std::map<unsigned, Timer> timers_;
+  std::deque<Message> queue_;
+  std::vector<Send> sends_;
+};
+
+enum class Event { Start, Mute0, Mute1, Key, ForceReport, Arrival, DefaultDevice, LockToggle, LidClose, LidOpen };
+
+struct TimedEvent {
+  std::uint64_t At;
+  Event What;
+};
+
+struct Timeline {
+  const char* Name;
+  std::uint32_t StartTick;
+  std::uint32_t InitialMute;
+  std::vector<TimedEvent> Events;
+  std::uint64_t Until;
+  std::vector<Send> ExpectedSends;
+};
+
+void PrintTo(const Timeline& timeline, std::ostream* out) { *out << timeline.Name; }
+
+void Apply(VirtualWindow& window, Event event) {
+  switch (event) {
+    case Event::Start: window.Start(); break;
+    case Event::Mute0: window.MuteNotification(0); break;
+    case Event::Mute1: window.MuteNotification(1); break;
+    case Event::Key: window.KeyboardInput(InputTrigger::Nudge); break;
+    case Event::ForceReport: window.KeyboardInput(InputTrigger::Force); break;
+    case Event::Arrival: window.KeyboardArrival(); break;
+    case Event::DefaultDevice: window.DefaultDeviceChanged(); break;
+    case Event::LockToggle: window.LockKeyToggled(); break;
+    case Event::LidClose: window.CloseLid(); break;
+    case Event::LidOpen: window.OpenLid(); break;
+  }
+}
+
+constexpr std::uint32_t NEAR_WRAP = 0xFFFFFFFFu - 149;  // the tick wraps 150 ms in
+
+const Timeline kTimelines[] = {
+    {"StartUpSendsAfter100msThenEvery5sUntil19s", 0, 1, {{0, Event::Start}}, 30000,
+     {{100, 1}, {5100, 1}, {10100, 1}, {15100, 1}}},
+    {"MuteNotificationSendsAtOnceThenEvery5s", 0, 0, {{0, Event::Mute1}}, 30000,
+     {{0, 1}, {5000, 1}, {10000, 1}, {15000, 1}}},
+    {"KeyAfterQuietPhaseSends200msLater", 0, 1, {{10000, Event::Key}}, 40000,
+     {{10200, 1}, {15200, 1}, {20200, 1}, {25200, 1}}},
+    {"SecondKey900msLaterDoesNotSendEarly", 0, 1, {{0, Event::Key}, {900, Event::Key}}, 40000,
+     {{200, 1}, {5200, 1}, {10200, 1}, {15200, 1}}},
+    // The third event moves the period's end off the resend phase, so no two timers tie.
+    {"KeyExactly1000msAfterSendDoesNotSendEarly", 0, 1,
+     {{0, Event::Start}, {1100, Event::Key}, {5600, Event::Key}}, 40000,
+     {{100, 1}, {5100, 1}, {10100, 1}, {15100, 1}, {20100, 1}}},
+    {"Key1001msAfterSendSends200msLater", 0, 1, {{0, Event::Start}, {1101, Event::Key}}, 40000,
+     {{100, 1}, {1301, 1}, {6301, 1}, {11301, 1}, {16301, 1}}},
+    {"KeysWithinHoldOffKeepThePeriodOpen", 0, 1, {{0, Event::Key}, {16000, Event::Key}}, 50000,
+     {{200, 1}, {5200, 1}, {10200, 1}, {15200, 1}, {20200, 1}, {25200, 1}, {30200, 1}}},
+    {"ForceReportRightAfterSendSends200msLater", 0, 1, {{0, Event::Start}, {150, Event::ForceReport}}, 40000,
+     {{100, 1}, {350, 1}, {5350, 1}, {10350, 1}, {15350, 1}}},
+    {"OrdinaryKeyRightAfterSendOnlyExtends", 0, 1, {{0, Event::Start}, {150, Event::Key}}, 40000,
+     {{100, 1}, {5100, 1}, {10100, 1}, {15100, 1}}},
+    {"LockKeyChangeSeenByNextPoll", 0, 1, {{0, Event::Start}, {7050, Event::LockToggle}}, 40000,
+     {{100, 1}, {5100, 1}, {7400, 1}, {12400, 1}, {17400, 1}, {22400, 1}}},
+    {"KeyboardArrivalSendsAfter3sPeriodOf21s", 0, 1, {{0, Event::Arrival}}, 40000,
+     {{3000, 1}, {8000, 1}, {13000, 1}, {18000, 1}}},
+    {"DefaultDeviceChangeRebindsAndSends200msLater", 0, 1, {{0, Event::DefaultDevice}}, 40000,
+     {{400, 1}, {5400, 1}, {10400, 1}, {15400, 1}}},
+    {"ClosedLidSilencesEveryTriggerUntilOpened", 0, 0,
+     {{0, Event::Start}, {7000, Event::LidClose}, {8000, Event::Mute1}, {9000, Event::Key},
+      {9200, Event::LockToggle}, {9500, Event::Arrival}, {10000, Event::DefaultDevice},
+      {11000, Event::ForceReport}, {41000, Event::LidOpen}, {42000, Event::Key}},
+     70000, {{100, 0}, {5100, 0}, {42200, 1}, {47200, 1}, {52200, 1}, {57200, 1}}},
+    {"HoldOffMeasuredAcrossTickWrap", NEAR_WRAP, 1,
+     {{0, Event::Start}, {400, Event::Key}, {1151, Event::Key}}, 40000,
+     {{100, 1}, {1351, 1}, {6351, 1}, {11351, 1}, {16351, 1}}},
+};
+
+class ResyncTimeline : public testing::TestWithParam<Timeline> {};
+
+TEST_P(ResyncTimeline, SendsExactlyAtExpectedTimes) {
+  const Timeline& timeline = GetParam();
+  VirtualWindow window(timeline.StartTick, timeline.InitialMute);
+  for (const TimedEvent& event : timeline.Events) {
+    window.RunUntil(event.At);
+    Apply(window, event.What);
+  }
+  window.RunUntil(timeline.Until);
+  EXPECT_EQ(window.Sends(), timeline.ExpectedSends);
+  EXPECT_FALSE(window.IsPending(TIMER_RESEND)) << "the period should have ended";
+  EXPECT_FALSE(window.IsPending(TIMER_WINDOW_END));
+}
+
+INSTANTIATE_TEST_SUITE_P(Scheduler, ResyncTimeline, testing::ValuesIn(kTimelines),
+                         [](const testing::TestParamInfo<Timeline>& info) { return std::string(info.param.Name); });
+
+TEST(ResyncPeriod, KeyWithinHoldOffMovesOnlyThePeriodEnd) {
+  VirtualWindow window(0, 1);
+  window.KeyboardInput(InputTrigger::Nudge);
+  window.RunUntil(900);
+  window.KeyboardInput(InputTrigger::Nudge);
+  ASSERT_TRUE(window.IsPending(TIMER_WINDOW_END));
+  EXPECT_EQ(window.Deadline(TIMER_WINDOW_END), 19900u);
+  EXPECT_EQ(window.Deadline(TIMER_RESEND), 5200u);
+}
+
+TEST(ResyncPeriod, ClosingTheLidStopsPeriodAndLockPollAtOnce) {
+  VirtualWindow window(0, 1);
+  window.Start();
+  window.RunUntil(7000);
+  ASSERT_TRUE(window.IsPending(TIMER_LOCK_POLL));
+  window.CloseLid();
+  EXPECT_FALSE(window.AnyPending());
+  window.MuteNotification(0);
+  EXPECT_EQ(window.Mute(), 0u);
+  window.RunUntil(60000);
+  EXPECT_FALSE(window.AnyPending()) << "timers armed while the lid is closed die at their first expiry";
+  EXPECT_EQ(window.Sends().size(), 2u);
+}
+
+// Each timer's expiry as a sequence of calls on the window.
+class CallLog final : public ResyncHost {
+ public:
+  void SetTimer(unsigned id, std::uint32_t delayMs) override {
+    calls.push_back("set " + std::to_string(id) + " " + std::to_string(delayMs));
+  }
+  void KillTimer(unsigned id) override { calls.push_back("kill " + std::to_string(id)); }
+  void PostMuteState(std::uint32_t mute) override { calls.push_back("post mute " + std::to_string(mute)); }
+  void PostEndpointReacquire() override { calls.push_back("post reacquire"); }
+  std::vector<std::string> calls;
+};
+
+struct ExpiryCase {
+  unsigned Id;
+  bool LidClosed;
+  std::uint32_t Mute;
+  std::vector<std::string> Calls;
+  TimerFollowUp FollowUp;
+};
+
+const ExpiryCase kExpiries[] = {
+    {TIMER_RESEND, false, 1, {"kill 1", "post mute 1", "set 1 5000"}, TimerFollowUp::None},
+    {TIMER_RESEND, false, 0, {"kill 1", "post mute 0", "set 1 5000"}, TimerFollowUp::None},
+    {TIMER_WINDOW_END, false, 1, {"kill 2", "kill 1"}, TimerFollowUp::None},
+    {TIMER_LOCK_POLL, false, 1, {}, TimerFollowUp::LockPoll},
+    {TIMER_INSTALL, false, 1, {"kill 21"}, TimerFollowUp::Install},
+    {TIMER_UNINSTALL, false, 1, {}, TimerFollowUp::Uninstall},
+    {TIMER_REACQUIRE, false, 1, {"kill 30", "post reacquire"}, TimerFollowUp::None},
+    {4, false, 1, {}, TimerFollowUp::None},
+    {9, false, 1, {}, TimerFollowUp::None},
+    // A closed lid kills the timers below 10 unfired; the others run as usual.
+    {TIMER_RESEND, true, 1, {"kill 1"}, TimerFollowUp::None},
+    {TIMER_WINDOW_END, true, 1, {"kill 2"}, TimerFollowUp::None},
+    {TIMER_LOCK_POLL, true, 1, {"kill 3"}, TimerFollowUp::None},
+    {9, true, 1, {"kill 9"}, TimerFollowUp::None},
+    {10, true, 1, {}, TimerFollowUp::None},
+    {TIMER_INSTALL, true, 1, {"kill 21"}, TimerFollowUp::Install},
+    {TIMER_UNINSTALL, true, 1, {}, TimerFollowUp::Uninstall},
+    {TIMER_REACQUIRE, true, 1, {"kill 30", "post reacquire"}, TimerFollowUp::None},
+};
+
+TEST(TimerExpiry, EachTimerActsAsItsTableSays) {
+  for (const ExpiryCase& expiry : kExpiries) {
+    SCOPED_TRACE("timer " + std::to_string(expiry.Id) + (expiry.LidClosed ? ", lid closed" : ", lid open"));
+    CallLog log;
+    EXPECT_EQ(DispatchTimer(expiry.Id, expiry.LidClosed, expiry.Mute, log), expiry.FollowUp);
+    EXPECT_EQ(log.calls, expiry.Calls);
+  }
+}
+
+}  // namespace
