@@ -1,0 +1,176 @@
+// The installation record's values and the self-delete command.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "registration/install_record_values.h"
+#include "registration/self_delete_command.h"
+
+namespace {
+
+const wchar_t kSystemPath[] = L"C:\\Windows\\system32\\Corvane.exe";
+
+InstallRecordInputs Inputs(const wchar_t* path) {
+  InstallRecordInputs inputs{};
+  inputs.ProgramPath = path;
+  inputs.VersionMajor = 1;
+  inputs.VersionFourth = 10;
+  inputs.FileSize = 15872;
+  inputs.Year = 2024;
+  inputs.Month = 3;
+  inputs.Day = 7;
+  return inputs;
+}
+
+struct ExpectedValue {
+  std::wstring Name;
+  RecordValueType Type;
+  std::wstring Text;
+  std::uint32_t Number;
+};
+
+std::vector<ExpectedValue> Table(const InstallRecord& record) {
+  std::vector<ExpectedValue> values;
+  for (const RecordValue& value : record.UninstallValues) {
+    values.push_back({value.Name, value.Type, value.Type == RecordValueType::String ? value.Text : L"",
+                      value.Type == RecordValueType::Dword ? value.Number : 0});
+  }
+  return values;
+}
+
+void PrintTo(const ExpectedValue& value, std::ostream* out) {
+  *out << testing::PrintToString(value.Name) << " "
+       << (value.Type == RecordValueType::String ? testing::PrintToString(value.Text) : std::to_string(value.Number));
+}
+
+bool operator==(const ExpectedValue& a, const ExpectedValue& b) {
+  return a.Name == b.Name && a.Type == b.Type && a.Text == b.Text && a.Number == b.Number;
+}
+
+TEST(InstallRecord, WritesTheThirteenValuesInOrder) {
+  InstallRecord record;
+  ComputeInstallRecord(Inputs(kSystemPath), record);
+  const std::vector<ExpectedValue> expected = {
+      {L"DisplayIcon", RecordValueType::String, kSystemPath, 0},
+      {L"DisplayName", RecordValueType::String, L"Corvane", 0},
+      {L"DisplayVersion", RecordValueType::String, L"1.0.0.10", 0},
+      {L"EstimatedSize", RecordValueType::Dword, L"", 15},
+      {L"InstallDate", RecordValueType::String, L"20240307", 0},
+      {L"InstallLocation", RecordValueType::String, L"C:\\Windows\\system32\\", 0},
+      {L"Language", RecordValueType::Dword, L"", 0},
+      {L"NoModify", RecordValueType::Dword, L"", 1},
+      {L"NoRepair", RecordValueType::Dword, L"", 1},
+      {L"Publisher", RecordValueType::String, L"Zeltraan Corporation", 0},
+      {L"UninstallString", RecordValueType::String, L"C:\\Windows\\system32\\Corvane.exe /uninstall", 0},
+      {L"VersionMajor", RecordValueType::Dword, L"", 1},
+      {L"VersionMinor", RecordValueType::Dword, L"", 10},
+  };
+  EXPECT_EQ(Table(record), expected);
+  EXPECT_STREQ(record.RunCommand, kSystemPath);
+}
+
+TEST(InstallRecord, QuotesCommandsOnlyForPathsWithBlanks) {
+  const struct {
+    const wchar_t* Path;
+    const wchar_t* Run;
+    const wchar_t* Uninstall;
+    const wchar_t* Location;
+  } cases[] = {
+      {L"C:\\Program Files\\Corvane\\Corvane.exe", L"\"C:\\Program Files\\Corvane\\Corvane.exe\"",
+       L"\"C:\\Program Files\\Corvane\\Corvane.exe\" /uninstall", L"C:\\Program Files\\Corvane\\"},
+      {L"C:\\Tools\\My Corvane.exe", L"\"C:\\Tools\\My Corvane.exe\"", L"\"C:\\Tools\\My Corvane.exe\" /uninstall",
+       L"C:\\Tools\\"},
+      {L"C:\\Tools\\Corvane.exe", L"C:\\Tools\\Corvane.exe", L"C:\\Tools\\Corvane.exe /uninstall", L"C:\\Tools\\"},
+      {L"Corvane.exe", L"Corvane.exe", L"Corvane.exe /uninstall", L"Corvane.exe"},
+      {L"\\\\server\\share\\Corvane.exe", L"\\\\server\\share\\Corvane.exe",
+       L"\\\\server\\share\\Corvane.exe /uninstall", L"\\\\server\\share\\"},
+      {L"C:\\Corvane.exe", L"C:\\Corvane.exe", L"C:\\Corvane.exe /uninstall", L"C:\\"},
+  };
+  for (const auto& c : cases) {
+    InstallRecord record;
+    ComputeInstallRecord(Inputs(c.Path), record);
+    EXPECT_STREQ(record.RunCommand, c.Run);
+    EXPECT_STREQ(record.UninstallString, c.Uninstall);
+    EXPECT_STREQ(record.InstallLocation, c.Location);
+    EXPECT_STREQ(record.UninstallValues[0].Text, c.Path) << "DisplayIcon stays unquoted";
+  }
+}
+
+TEST(InstallRecord, LongestPathWithBlanksFitsWhole) {
+  std::wstring path = L"C:\\Program Files\\";
+  path += std::wstring(PROGRAM_PATH_CAPACITY - 1 - path.size() - 12, L'd') + L"\\Corvane.exe";
+  ASSERT_EQ(path.size(), PROGRAM_PATH_CAPACITY - 1);
+  InstallRecord record;
+  ComputeInstallRecord(Inputs(path.c_str()), record);
+  EXPECT_EQ(std::wstring(record.RunCommand), L"\"" + path + L"\"");
+  EXPECT_EQ(std::wstring(record.UninstallString), L"\"" + path + L"\" /uninstall");
+  EXPECT_EQ(std::wstring(record.InstallLocation), path.substr(0, path.size() - 11));
+}
+
+TEST(InstallRecord, SizeIsWholeKibibytes) {
+  const struct {
+    std::uint64_t Bytes;
+    std::uint32_t KiB;
+  } cases[] = {{0, 0}, {1023, 0}, {1024, 1}, {2047, 1}, {15872, 15}, {5ull * 1024 * 1024 + 1, 5120}};
+  for (const auto& c : cases) {
+    InstallRecordInputs inputs = Inputs(kSystemPath);
+    inputs.FileSize = c.Bytes;
+    InstallRecord record;
+    ComputeInstallRecord(inputs, record);
+    EXPECT_EQ(std::wstring(record.UninstallValues[3].Name), L"EstimatedSize");
+    EXPECT_EQ(record.UninstallValues[3].Number, c.KiB) << c.Bytes << " bytes";
+  }
+}
+
+TEST(InstallRecord, VersionAndDateFormats) {
+  const struct {
+    std::uint16_t Major, Fourth;
+    unsigned Year, Month, Day;
+    const wchar_t* Version;
+    const wchar_t* Date;
+  } cases[] = {
+      {1, 10, 2024, 3, 7, L"1.0.0.10", L"20240307"},
+      {0, 0, 2024, 12, 31, L"0.0.0.0", L"20241231"},
+      {65535, 65535, 9999, 10, 10, L"65535.0.0.65535", L"99991010"},
+      {2, 0, 1999, 1, 1, L"2.0.0.0", L"19990101"},
+      {0, 7, 999, 1, 1, L"0.0.0.7", L"9990101"},
+  };
+  for (const auto& c : cases) {
+    InstallRecordInputs inputs = Inputs(kSystemPath);
+    inputs.VersionMajor = c.Major;
+    inputs.VersionFourth = c.Fourth;
+    inputs.Year = c.Year;
+    inputs.Month = c.Month;
+    inputs.Day = c.Day;
+    InstallRecord record;
+    ComputeInstallRecord(inputs, record);
+    EXPECT_STREQ(record.DisplayVersion, c.Version);
+    EXPECT_STREQ(record.InstallDate, c.Date);
+    EXPECT_EQ(record.UninstallValues[11].Number, c.Major);
+    EXPECT_EQ(record.UninstallValues[12].Number, c.Fourth);
+  }
+}
+
+TEST(SelfDelete, QuotesTheShortPathAndRefusesWhatDoesNotFit) {
+  const wchar_t* shortPath = L"C:\\PROGRA~1\\Corvane\\CORVANE.EXE";
+  const std::wstring expected = L"/c del \"C:\\PROGRA~1\\Corvane\\CORVANE.EXE\" Corvane_WMI_DLL.dll /F";
+  const unsigned exact = static_cast<unsigned>(expected.size() + 1);
+
+  std::vector<wchar_t> fits(exact, L'#');
+  ASSERT_TRUE(BuildSelfDeleteParameters(shortPath, fits.data(), exact));
+  EXPECT_EQ(std::wstring(fits.data()), expected);
+
+  std::vector<wchar_t> tooSmall(exact - 1, L'#');
+  EXPECT_FALSE(BuildSelfDeleteParameters(shortPath, tooSmall.data(), exact - 1));
+  EXPECT_EQ(std::wstring(tooSmall.begin(), tooSmall.end()), std::wstring(exact - 1, L'#'))
+      << "nothing is written when the command does not fit";
+
+  wchar_t blank[64];
+  ASSERT_TRUE(BuildSelfDeleteParameters(L"C:\\My Dir\\C.EXE", blank, 64));
+  EXPECT_STREQ(blank, L"/c del \"C:\\My Dir\\C.EXE\" Corvane_WMI_DLL.dll /F");
+}
+
+}  // namespace
