@@ -23,7 +23,7 @@ enum class RecordValueType { String, Dword };
 struct RecordValue {
   const wchar_t* Name;
   RecordValueType Type;
-  const wchar_t* Text;   // String values; points into the InstallRecord
+  const wchar_t* Text;   // String values; points into the InstallRecord, at inputs.ProgramPath or at a constant
   std::uint32_t Number;  // Dword values
 };
 
