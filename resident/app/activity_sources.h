@@ -1,0 +1,15 @@
+#pragma once
+// Signs of keyboard activity and the lid switch.
+#include <windows.h>
+
+void RegisterDeviceArrival();
+bool RegisterRawInput();
+void RegisterLidSwitch();
+void ReleaseActivityRegistrations();
+
+void StartLockPoll();
+void OnLockPoll();
+
+LRESULT OnRawInput(LPARAM inputHandle);
+LRESULT OnDeviceChange(WPARAM event, LPARAM broadcast);
+LRESULT OnPowerBroadcast(WPARAM event, LPARAM setting);

@@ -1,0 +1,138 @@
+#include "app/control_window.h"
+
+#include "app/activity_sources.h"
+#include "app/app_state.h"
+#include "app/control_ids.h"
+#include "app/resync_timers.h"
+#include "keyboard/feature_channel.h"
+#include "keyboard/feature_report.h"
+
+AppState App;
+
+namespace {
+
+constexpr UINT IDI_PROGRAM = 107;
+constexpr UINT IDI_SMALL = 108;
+constexpr UINT IDD_ABOUT = 103;
+constexpr UINT IDC_ACCELERATORS = 109;
+
+LRESULT OnCreate(HWND window) {
+  InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&App.Window), window);
+  App.LidClosed = 0;
+  if (App.Mode == RunMode::Uninstall) {
+    // Uninstall only turns the indicator off and removes itself: no activity sources.
+    SetTimer(window, TIMER_UNINSTALL, 200, nullptr);
+    return 0;
+  }
+  if (App.Mode == RunMode::Install) SetTimer(window, TIMER_INSTALL, 200, nullptr);
+  RegisterDeviceArrival();
+  StartInitialSync();
+  if (!RegisterRawInput()) return -1;
+  RegisterLidSwitch();
+  return 0;
+}
+
+LRESULT OnMuteState(WPARAM flag) {
+  if (!AcceptMuteState(App.Mute, App.LidClosed != 0, flag)) return 0;
+  SendKeyboardFeature(FEATURE_CMD_MUTE, LOBYTE(flag));
+  App.LastActivityTick = GetTickCount();
+  return 0;
+}
+
+LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
+  switch (LOWORD(wParam)) {
+    case IDM_ABOUT:
+      DialogBoxW(App.Instance, MAKEINTRESOURCEW(IDD_ABOUT), window, AboutDialogProc);
+      return 0;
+    case IDM_EXIT:
+      DestroyWindow(window);
+      return 0;
+    default:
+      return DefWindowProcW(window, WM_COMMAND, wParam, lParam);
+  }
+}
+
+LRESULT OnPaint(HWND window) {
+  PAINTSTRUCT paint;
+  BeginPaint(window, &paint);
+  EndPaint(window, &paint);
+  return 0;
+}
+
+}  // namespace
+
+void RegisterMainWindowClass(HINSTANCE instance) {
+  WNDCLASSEXW windowClass = {};
+  windowClass.cbSize = sizeof(windowClass);
+  windowClass.style = CS_HREDRAW | CS_VREDRAW;
+  windowClass.lpfnWndProc = MainWindowProc;
+  windowClass.hInstance = instance;
+  windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_PROGRAM));
+  windowClass.hIconSm = LoadIconW(instance, MAKEINTRESOURCEW(IDI_SMALL));
+  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  windowClass.lpszClassName = App.ClassName;
+  RegisterClassExW(&windowClass);
+}
+
+bool CreateMainWindow(HINSTANCE instance) {
+  App.Instance = instance;
+  // Never shown: the window exists only to receive messages, timers and input.
+  HWND window = CreateWindowExW(0, App.ClassName, App.Title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
+                                CW_USEDEFAULT, 0, nullptr, nullptr, instance, nullptr);
+  if (!window) return false;
+  UpdateWindow(window);
+  return true;
+}
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CREATE: return OnCreate(window);
+    case WM_DESTROY:
+      ReleaseActivityRegistrations();
+      PostQuitMessage(0);
+      return 0;
+    case WM_PAINT: return OnPaint(window);
+    case WM_COMMAND: return OnCommand(window, wParam, lParam);
+    case WM_TIMER: return OnTimer(wParam);
+    case WM_INPUT: return OnRawInput(lParam);
+    case WM_DEVICECHANGE: return OnDeviceChange(wParam, lParam);
+    case WM_POWERBROADCAST: return OnPowerBroadcast(wParam, lParam);
+    case WM_MUTE_STATE: return OnMuteState(wParam);
+    case WM_ENDPOINT_REACQUIRE: return OnEndpointReacquire();
+    case WM_RESYNC_REARM:
+      StartResyncWindow(5000, 19000, WindowTimers());
+      return 0;
+    case WM_REACQUIRE_REARM:
+      SetTimer(window, TIMER_REACQUIRE, 200, nullptr);
+      return 0;
+    default: return DefWindowProcW(window, message, wParam, lParam);
+  }
+}
+
+INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+  switch (message) {
+    case WM_INITDIALOG: return TRUE;
+    case WM_COMMAND:
+      if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
+        EndDialog(dialog, LOWORD(wParam));
+        return TRUE;
+      }
+      return FALSE;
+    default: return FALSE;
+  }
+}
+
+int RunMessageLoop(HINSTANCE instance) {
+  HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDC_ACCELERATORS));
+  MSG message;
+  for (;;) {
+    BOOL got = GetMessageW(&message, nullptr, 0, 0);
+    if (got == 0) return static_cast<int>(message.wParam);
+    // An error here would repeat forever; end instead of spinning.
+    if (got == -1) return 1;
+    if (TranslateAcceleratorW(message.hwnd, accelerators, &message)) continue;
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+}

@@ -1,0 +1,34 @@
+// Corvane: keeps the keyboard's mute indicator in step with the audio output.
+#include <windows.h>
+
+#include "app/app_state.h"
+#include "app/control_window.h"
+#include "audio/endpoint_watch.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
+  App.Mode = ParseRunMode(commandLine);
+  CoInitialize(nullptr);
+
+  // The context must exist before any callback can compare against it.
+  const wchar_t* failure = FAILED(CoCreateGuid(&App.ContextGuid)) ? L"CoCreateGuid fail!" : StartEndpointWatch();
+  if (failure) {
+    MessageBoxW(nullptr, failure, L"Error", MB_ICONERROR);
+    return 1;
+  }
+
+  LoadStringW(instance, 103, App.Title, ARRAYSIZE(App.Title));
+  LoadStringW(instance, 109, App.ClassName, ARRAYSIZE(App.ClassName));
+  RegisterMainWindowClass(instance);
+
+  if (HWND running = FindWindowW(App.ClassName, nullptr)) {
+    if (App.Mode == RunMode::Normal) return 0;
+    // Install and uninstall take over from the running instance.
+    SendMessageW(running, WM_CLOSE, 0, 0);
+  }
+  if (!CreateMainWindow(instance)) return 0;
+
+  int exitCode = RunMessageLoop(instance);
+  StopEndpointWatch();
+  CoUninitialize();
+  return exitCode;
+}

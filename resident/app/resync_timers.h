@@ -1,0 +1,11 @@
+#pragma once
+// The resync scheduler on the control window's real timers.
+#include <windows.h>
+
+#include "app/resync.h"
+
+ResyncHost& WindowTimers();
+
+LRESULT OnTimer(WPARAM id);
+void StartInitialSync();
+LRESULT OnEndpointReacquire();

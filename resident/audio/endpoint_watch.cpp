@@ -1,0 +1,129 @@
+#include "audio/endpoint_watch.h"
+
+#include "app/app_state.h"
+#include "app/control_ids.h"
+
+CAudioEndpointVolumeCallBack VolumeCallback;
+CMMNotificationClient DeviceClient;
+
+namespace {
+
+// Both objects are static and keep their own first reference until the process
+// ends, so a count never reaches zero and nothing is ever freed.
+ULONG CountedAddRef(LONG& references) { return static_cast<ULONG>(InterlockedIncrement(&references)); }
+ULONG CountedRelease(LONG& references) { return static_cast<ULONG>(InterlockedDecrement(&references)); }
+
+template <typename Interface>
+HRESULT AnswerQuery(Interface* object, REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  if (IsEqualIID(iid, __uuidof(IUnknown)) || IsEqualIID(iid, __uuidof(Interface))) {
+    object->AddRef();
+    *out = object;
+    return S_OK;
+  }
+  *out = nullptr;
+  return E_NOINTERFACE;
+}
+
+template <typename Interface>
+void ReleaseAndClear(Interface*& object) {
+  if (!object) return;
+  object->Release();
+  object = nullptr;
+}
+
+void UnbindEndpoint() {
+  if (App.EndpointVolume) App.EndpointVolume->UnregisterControlChangeNotify(&VolumeCallback);
+  ReleaseAndClear(App.EndpointVolume);
+  ReleaseAndClear(App.Device);
+}
+
+// Steps shared by the start-up bind and the re-bind; null on success.
+const wchar_t* BindDefaultEndpoint() {
+  if (FAILED(App.Enumerator->GetDefaultAudioEndpoint(eRender, eConsole, &App.Device)))
+    return L"GetDefaultAudioEndpoint fail!";
+  if (FAILED(App.Device->Activate(__uuidof(IAudioEndpointVolume), CLSCTX_ALL, nullptr,
+                                  reinterpret_cast<void**>(&App.EndpointVolume))))
+    return L"Activate fail!";
+  if (FAILED(App.EndpointVolume->RegisterControlChangeNotify(&VolumeCallback)))
+    return L"RegisterControlChangeNotify fail!";
+  return nullptr;
+}
+
+}  // namespace
+
+HRESULT CAudioEndpointVolumeCallBack::QueryInterface(REFIID iid, void** out) {
+  return AnswerQuery<IAudioEndpointVolumeCallback>(this, iid, out);
+}
+ULONG CAudioEndpointVolumeCallBack::AddRef() { return CountedAddRef(References); }
+ULONG CAudioEndpointVolumeCallBack::Release() { return CountedRelease(References); }
+
+// Audio service thread.
+HRESULT CAudioEndpointVolumeCallBack::OnNotify(PAUDIO_VOLUME_NOTIFICATION_DATA data) {
+  if (!data) return E_INVALIDARG;
+  HWND window = CallbackWindow();
+  if (!window) return S_OK;
+  // Changes made with this program's own event context are not news.
+  if (IsEqualGUID(data->guidEventContext, App.ContextGuid)) return S_OK;
+  // Volume-only changes count too: each posts the current flag. Posted first, then
+  // the main thread re-arms the period, so the send comes before the new timers.
+  PostMessageW(window, WM_MUTE_STATE, data->bMuted ? 1 : 0, 0);
+  PostMessageW(window, WM_RESYNC_REARM, 0, 0);
+  return S_OK;
+}
+
+HRESULT CMMNotificationClient::QueryInterface(REFIID iid, void** out) {
+  return AnswerQuery<IMMNotificationClient>(this, iid, out);
+}
+ULONG CMMNotificationClient::AddRef() { return CountedAddRef(References); }
+ULONG CMMNotificationClient::Release() { return CountedRelease(References); }
+HRESULT CMMNotificationClient::OnDeviceStateChanged(LPCWSTR, DWORD) { return S_OK; }
+HRESULT CMMNotificationClient::OnDeviceAdded(LPCWSTR) { return S_OK; }
+HRESULT CMMNotificationClient::OnDeviceRemoved(LPCWSTR) { return S_OK; }
+HRESULT CMMNotificationClient::OnPropertyValueChanged(LPCWSTR, const PROPERTYKEY) { return S_OK; }
+
+// Audio service thread. Any flow: a new communications device may come with a new
+// render default, which the main thread binds afresh 200 ms after the last change.
+HRESULT CMMNotificationClient::OnDefaultDeviceChanged(EDataFlow, ERole role, LPCWSTR) {
+  HWND window = CallbackWindow();
+  if (role == eCommunications && window) PostMessageW(window, WM_REACQUIRE_REARM, 0, 0);
+  return S_OK;
+}
+
+const wchar_t* StartEndpointWatch() {
+  if (FAILED(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_INPROC_SERVER,
+                              __uuidof(IMMDeviceEnumerator),
+                              reinterpret_cast<void**>(&App.Enumerator))))
+    return L"CoCreateInstance fail!";
+  // Stays registered for the life of the process, also while unbound.
+  App.Enumerator->RegisterEndpointNotificationCallback(&DeviceClient);
+  return BindDefaultEndpoint();
+}
+
+bool ReadEndpointMute() {
+  BOOL muted = FALSE;
+  if (!App.EndpointVolume || FAILED(App.EndpointVolume->GetMute(&muted))) {
+    App.Mute = 0;
+    return false;
+  }
+  App.Mute = muted ? 1 : 0;
+  return true;
+}
+
+bool RebindEndpoint() {
+  if (!App.Enumerator) return false;
+  UnbindEndpoint();
+  if (BindDefaultEndpoint()) return false;
+  ReadEndpointMute();  // an unreadable state counts as not muted; the bind stands
+  return true;
+}
+
+void StopEndpointWatch() {
+  // Unregister before releasing what the callback was registered with.
+  if (App.Enumerator) {
+    if (App.EndpointVolume) App.EndpointVolume->UnregisterControlChangeNotify(&VolumeCallback);
+    ReleaseAndClear(App.Enumerator);
+  }
+  ReleaseAndClear(App.Device);
+  ReleaseAndClear(App.EndpointVolume);
+}

@@ -1,0 +1,58 @@
+#include "keyboard/feature_channel.h"
+
+#include <setupapi.h>
+// MinGW's hidsdi.h declares the functions without C linkage.
+extern "C" {
+#include <hidsdi.h>
+}
+
+#include "keyboard/feature_report.h"
+#include "keyboard/keyboard_identity.h"
+
+namespace {
+
+// Opens one interface briefly and sends the report when it belongs to the keyboard.
+void SendToInterface(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData,
+                     unsigned char (&report)[FEATURE_REPORT_LENGTH]) {
+  DWORD required = 0;
+  SetupDiGetDeviceInterfaceDetailW(set, interfaceData, nullptr, 0, &required, nullptr);
+  if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) return;
+  auto* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(
+      HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, required));
+  if (!detail) return;
+  // cbSize is the size of the fixed structure, not of the allocation.
+  detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+  if (SetupDiGetDeviceInterfaceDetailW(set, interfaceData, detail, required, nullptr, nullptr)) {
+    // Windows holds keyboards open exclusively; access 0 with shared read/write
+    // still accepts feature reports.
+    HANDLE device = CreateFileW(detail->DevicePath, 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    if (device != INVALID_HANDLE_VALUE) {
+      HIDD_ATTRIBUTES attributes = {};
+      attributes.Size = sizeof(attributes);
+      if (HidD_GetAttributes(device, &attributes) && attributes.VendorID == KeyboardVendorId &&
+          attributes.ProductID == KeyboardProductId)
+        HidD_SetFeature(device, report, FEATURE_REPORT_LENGTH);
+      CloseHandle(device);
+    }
+  }
+  HeapFree(GetProcessHeap(), 0, detail);
+}
+
+}  // namespace
+
+void SendKeyboardFeature(BYTE command, BYTE value) {
+  GUID hidClass;
+  HidD_GetHidGuid(&hidClass);
+  HDEVINFO set = SetupDiGetClassDevsW(&hidClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  if (set == INVALID_HANDLE_VALUE) return;
+
+  unsigned char report[FEATURE_REPORT_LENGTH];
+  BuildFeatureReport(command, value, report);
+  // Every collection of the keyboard gets the report, not only the first one found.
+  SP_DEVICE_INTERFACE_DATA interfaceData = {};
+  interfaceData.cbSize = sizeof(interfaceData);
+  for (DWORD index = 0; SetupDiEnumDeviceInterfaces(set, nullptr, &hidClass, index, &interfaceData); ++index)
+    SendToInterface(set, &interfaceData, report);
+  SetupDiDestroyDeviceInfoList(set);
+}

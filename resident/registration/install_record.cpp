@@ -1,0 +1,87 @@
+#include "registration/install_record.h"
+
+#include "registration/install_record_values.h"
+
+namespace {
+
+// A 32-bit program writes to the 64-bit view, where Windows looks for these keys.
+constexpr REGSAM RECORD_ACCESS = KEY_WRITE | KEY_WOW64_64KEY;
+
+bool OpenOrCreateKey(const WCHAR* path, HKEY* key) {
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, RECORD_ACCESS, key) == ERROR_SUCCESS) return true;
+  return RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, RECORD_ACCESS, nullptr, key, nullptr) ==
+         ERROR_SUCCESS;
+}
+
+void SetStringValue(HKEY key, const WCHAR* name, const WCHAR* text) {
+  DWORD bytes = static_cast<DWORD>((lstrlenW(text) + 1) * sizeof(WCHAR));  // terminator included
+  RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), bytes);
+}
+
+void SetDwordValue(HKEY key, const WCHAR* name, DWORD number) {
+  RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof(number));
+}
+
+std::uint64_t FileSizeOf(const WCHAR* path) {
+  WIN32_FILE_ATTRIBUTE_DATA status;
+  if (!GetFileAttributesExW(path, GetFileExInfoStandard, &status)) return 0;
+  return (static_cast<std::uint64_t>(status.nFileSizeHigh) << 32) | status.nFileSizeLow;
+}
+
+}  // namespace
+
+void ReadFileVersion(const WCHAR* path, WORD* major, WORD* fourth) {
+  *major = 0;
+  *fourth = 0;
+  DWORD size = GetFileVersionInfoSizeW(path, nullptr);
+  if (size == 0) return;
+  void* block = HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size);
+  if (!block) return;
+  VS_FIXEDFILEINFO* info = nullptr;
+  UINT infoSize = 0;
+  if (GetFileVersionInfoW(path, 0, size, block) &&
+      VerQueryValueW(block, L"\\", reinterpret_cast<void**>(&info), &infoSize) && info &&
+      infoSize >= sizeof(VS_FIXEDFILEINFO)) {
+    *major = HIWORD(info->dwFileVersionMS);
+    *fourth = LOWORD(info->dwFileVersionLS);
+  }
+  HeapFree(GetProcessHeap(), 0, block);
+}
+
+int WriteInstallRecord() {
+  HKEY runKey;
+  if (!OpenOrCreateKey(RUN_KEY, &runKey)) return 1;
+  WCHAR path[PROGRAM_PATH_CAPACITY] = {};
+  DWORD length = GetModuleFileNameW(nullptr, path, PROGRAM_PATH_CAPACITY);
+  // A cut-off path would record a program that does not exist.
+  if (length == 0 || length >= PROGRAM_PATH_CAPACITY) {
+    RegCloseKey(runKey);
+    return 1;
+  }
+
+  InstallRecordInputs inputs = {};
+  inputs.ProgramPath = path;
+  ReadFileVersion(path, &inputs.VersionMajor, &inputs.VersionFourth);
+  inputs.FileSize = FileSizeOf(path);
+  SYSTEMTIME today;
+  GetLocalTime(&today);
+  inputs.Year = today.wYear;
+  inputs.Month = today.wMonth;
+  inputs.Day = today.wDay;
+  static InstallRecord record;  // large; computed once per install
+  ComputeInstallRecord(inputs, record);
+
+  SetStringValue(runKey, PROGRAM_VALUE_NAME, record.RunCommand);
+  RegCloseKey(runKey);
+
+  HKEY uninstallKey;
+  if (!OpenOrCreateKey(UNINSTALL_KEY, &uninstallKey)) return 1;
+  for (const RecordValue& value : record.UninstallValues) {
+    if (value.Type == RecordValueType::String)
+      SetStringValue(uninstallKey, value.Name, value.Text);
+    else
+      SetDwordValue(uninstallKey, value.Name, value.Number);
+  }
+  RegCloseKey(uninstallKey);
+  return 0;
+}
