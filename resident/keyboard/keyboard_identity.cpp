@@ -1,6 +1,5 @@
 #include "keyboard_identity.h"
 
-#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -26,6 +25,36 @@ unsigned HexDigitValue(char c) {
   if (c >= 'a' && c <= 'f') return static_cast<unsigned>(c - 'a' + 10);
   if (c >= 'A' && c <= 'F') return static_cast<unsigned>(c - 'A' + 10);
   return 0;
+}
+
+bool IsHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// The "%4X" conversion of a formatted scan, written out so that the program does not
+// carry a C99 scanf: blanks skipped, then within four characters an optional sign, an
+// optional 0x prefix and at least one hexadecimal digit. Advances text on success.
+bool ScanHexField(const char*& text, unsigned* value) {
+  const char* at = text;
+  while (*at == ' ' || (*at >= '\t' && *at <= '\r')) ++at;
+  int width = 4;
+  bool negative = false;
+  if (*at == '+' || *at == '-') {
+    negative = *at == '-';
+    ++at;
+    --width;
+  }
+  if (width >= 3 && at[0] == '0' && (at[1] == 'x' || at[1] == 'X') && IsHexDigit(at[2])) {
+    at += 2;
+    width -= 2;
+  }
+  unsigned result = 0;
+  int digits = 0;
+  for (; digits < width && IsHexDigit(*at); ++digits, ++at) result = (result << 4) | HexDigitValue(*at);
+  if (digits == 0) return false;
+  *value = negative ? 0u - result : result;
+  text = at;
+  return true;
 }
 
 }  // namespace
@@ -62,9 +91,13 @@ bool IsKeyboardAnsiName(const char* name) {
   const char* vendor = std::strstr(copy, "VID_");
   if (vendor == nullptr) return false;
 
+  // "%04X&PID_%04X": vendor digits, then the marker directly, then product digits.
+  const char* at = vendor + 4;
   unsigned vendorId = 0;
   unsigned productId = 0;
-  if (std::sscanf(vendor + 4, "%04X&PID_%04X", &vendorId, &productId) != 2) return false;
+  if (!ScanHexField(at, &vendorId) || std::strncmp(at, "&PID_", 5) != 0) return false;
+  at += 5;
+  if (!ScanHexField(at, &productId)) return false;
   return static_cast<std::uint16_t>(vendorId) == KeyboardVendorId &&
          static_cast<std::uint16_t>(productId) == KeyboardProductId;
 }
