@@ -1,0 +1,21 @@
+#pragma once
+// The interface list of hid-interfaces.txt, as the hid and setupapi doubles see it.
+
+#include <windows.h>
+
+struct VirtualInterface {
+  wchar_t name[128];
+  unsigned short vendorId;
+  unsigned short productId;
+  bool exclusive;
+  unsigned featureLength;
+  bool attributesFail;
+};
+
+constexpr int kMaxVirtualInterfaces = 32;
+
+// Reads the current list; returns the count (0 without a test folder).
+int LoadVirtualInterfaces(VirtualInterface (&interfaces)[kMaxVirtualInterfaces]);
+
+// Full path of the interface file NAME.
+bool VirtualInterfacePath(const wchar_t* name, wchar_t* path, DWORD capacity);

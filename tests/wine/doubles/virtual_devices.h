@@ -1,0 +1,150 @@
+#pragma once
+// The virtual keyboard and audio endpoint that the test doubles of hid.dll,
+// setupapi.dll and mmdevapi.dll present to a program under test, and the
+// helpers with which tests configure them and read what they saw.
+//
+// Everything lives in one folder per test, named by the environment variable
+// CORVANE_DOUBLES_DIR of the process under test (full Windows path, no
+// trailing backslash). A double whose process lacks the variable presents no
+// HID interface, an unmuted endpoint, and logs nothing.
+//
+// Files read by the doubles (plain text, UTF-8, one item a line, '#' starts a
+// comment line):
+//
+//   hid-interfaces.txt   one HID interface a line, in enumeration order:
+//                          NAME VID PID [exclusive] [feature-length=N] [no-attributes]
+//                        NAME is a file in devices\ (the interface path that
+//                        SetupDi reports is its full path; CreateFileW opens it);
+//                        VID and PID are four hexadecimal digits. "exclusive"
+//                        marks a keyboard or mouse collection, which Windows
+//                        opens for itself: a handle to it with read or write
+//                        access is refused like on Windows. feature-length is
+//                        the feature report length (default 9); SetFeature
+//                        with any other buffer length fails like on Windows.
+//                        no-attributes makes HidD_GetAttributes fail.
+//   audio.txt            KEY=VALUE lines, all optional:
+//                          muted=0|1              initial mute state (0)
+//                          volume=F               initial scalar volume (0.5)
+//                          endpoint=absent        no default render endpoint
+//                                                 (GetDefaultAudioEndpoint fails 0x80070490)
+//                          fail=STEP              this bind step fails with E_FAIL; STEP is
+//                                                 class-object, default-endpoint, activate or
+//                                                 register-control-change-notify (repeatable)
+//                          getmute-fails=1        GetMute fails with E_FAIL
+//                          release-delay-ms=N     the enumerator's last Release waits N ms
+//                          unregister-delay-ms=N  UnregisterControlChangeNotify waits N ms
+//                        Read once, when a process loads the double.
+//   audio-commands.txt   Append-only; what other applications and the system do:
+//                          mute 0|1               another application sets the mute state
+//                          volume F               another application sets the volume
+//                          default-changed FLOW ROLE
+//                                                 the default device changed (eRender 0,
+//                                                 eCapture 1; eConsole 0, eMultimedia 1,
+//                                                 eCommunications 2)
+//                        Each process's double replays the lines present when it
+//                        loads (state only, no notifications), then polls for new
+//                        complete lines every 20 ms and, on its own thread, raises
+//                        OnNotify (foreign event context, current mute flag) or
+//                        OnDefaultDeviceChanged for each. Mute and volume are
+//                        therefore shared by all processes, as on a real system.
+//
+// Files written by the doubles (lines "TICK PID EVENT ...", TICK the
+// GetTickCount of the event in decimal, PID decimal):
+//
+//   hid.log      TICK PID attributes NAME              HidD_GetAttributes answered
+//                TICK PID set-feature NAME RESULT HEX  HidD_SetFeature; RESULT is ok,
+//                                                      refused-length or refused-access;
+//                                                      HEX the buffer, bytes as "00 a1 01"
+//   audio.log    TICK PID load
+//                TICK PID class-object HR
+//                TICK PID get-default-endpoint FLOW ROLE HR
+//                TICK PID activate HR
+//                TICK PID register-control-change-notify HR
+//                TICK PID unregister-control-change-notify HR
+//                TICK PID register-endpoint-notification
+//                TICK PID get-mute HR MUTED
+//                TICK PID notify MUTED VOLUME          OnNotify raised
+//                TICK PID default-changed FLOW ROLE    OnDefaultDeviceChanged raised
+//                TICK PID last-release OBJECT          enumerator, device or endpoint-volume
+//                (HR as eight hexadecimal digits)
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace vdev {
+
+constexpr wchar_t kDirVariable[] = L"CORVANE_DOUBLES_DIR";
+constexpr wchar_t kHidInterfacesFile[] = L"hid-interfaces.txt";
+constexpr wchar_t kDevicesFolder[] = L"devices";
+constexpr wchar_t kAudioFile[] = L"audio.txt";
+constexpr wchar_t kAudioCommandsFile[] = L"audio-commands.txt";
+constexpr wchar_t kHidLog[] = L"hid.log";
+constexpr wchar_t kAudioLog[] = L"audio.log";
+
+constexpr unsigned kDefaultFeatureLength = 9;
+constexpr unsigned kCommandPollMs = 20;
+
+// The class identifier that the mmdevapi double serves.
+constexpr GUID kClsidMMDeviceEnumerator = {
+    0xBCDE0395, 0xE52F, 0x467C, {0x8E, 0x3D, 0xC4, 0x57, 0x92, 0x91, 0x69, 0x2E}};
+
+// Test helpers: not used by the doubles themselves.
+
+struct HidInterface {
+  std::wstring name;
+  unsigned short vendorId;
+  unsigned short productId;
+  bool exclusive = false;
+  unsigned featureLength = kDefaultFeatureLength;
+  bool attributesFail = false;
+};
+
+struct AudioSetup {
+  bool muted = false;
+  float volume = 0.5f;
+  bool endpointAbsent = false;
+  std::vector<std::string> failSteps;
+  bool getMuteFails = false;
+  unsigned releaseDelayMs = 0;
+  unsigned unregisterDelayMs = 0;
+};
+
+// One line of hid.log or audio.log.
+struct LogEntry {
+  DWORD tick;
+  DWORD pid;
+  std::string event;
+  std::vector<std::string> fields;  // the words after the event
+};
+
+struct Report {
+  DWORD tick;
+  DWORD pid;
+  std::string interfaceName;
+  std::string result;
+  std::vector<unsigned char> bytes;
+};
+
+// Creates (or empties) a test folder with no interfaces and default audio.
+bool PrepareFolder(const std::wstring& dir);
+// Writes hid-interfaces.txt and creates the interface files.
+bool WriteHidInterfaces(const std::wstring& dir, const std::vector<HidInterface>& interfaces);
+bool WriteAudioSetup(const std::wstring& dir, const AudioSetup& setup);
+// Appends one line to audio-commands.txt (in one write, so the doubles never
+// see half a line).
+bool SendAudioCommand(const std::wstring& dir, const std::string& line);
+bool SetMute(const std::wstring& dir, bool muted);
+bool SetVolume(const std::wstring& dir, float volume);
+bool ChangeDefaultDevice(const std::wstring& dir, int flow, int role);
+
+std::vector<LogEntry> ReadLog(const std::wstring& dir, const wchar_t* logName);
+std::vector<Report> ReadReports(const std::wstring& dir);
+// "00 a1 01 00 00 00 00 00 00"
+std::string HexBytes(const std::vector<unsigned char>& bytes);
+
+// The full path of an interface file, as SetupDi reports it.
+std::wstring InterfacePath(const std::wstring& dir, const std::wstring& name);
+
+}  // namespace vdev

@@ -1,0 +1,187 @@
+// The two notification objects as the audio service meets them: interface
+// answers, reference counts, and what they post from a thread of their own.
+
+#include <windows.h>
+
+#include <endpointvolume.h>
+#include <mmdeviceapi.h>
+
+#include "app/control_ids.h"
+#include "audio/endpoint_watch.h"
+#include "inprocess_support.h"
+#include "program_driver.h"
+#include "virtual_devices.h"
+
+namespace {
+
+template <typename Call>
+void RunOnOtherThread(Call call) {
+  struct Context {
+    Call* call;
+  } context{&call};
+  HANDLE thread = CreateThread(
+      nullptr, 0,
+      [](void* parameter) -> DWORD {
+        (*static_cast<Context*>(parameter)->call)();
+        return 0;
+      },
+      &context, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  ASSERT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
+  CloseHandle(thread);
+}
+
+AUDIO_VOLUME_NOTIFICATION_DATA Notification(const GUID& context, BOOL muted) {
+  AUDIO_VOLUME_NOTIFICATION_DATA data = {};
+  data.guidEventContext = context;
+  data.bMuted = muted;
+  data.fMasterVolume = 0.25f;
+  data.nChannels = 1;
+  return data;
+}
+
+const GUID kForeignContext = {0x12345678, 0x1234, 0x1234, {1, 2, 3, 4, 5, 6, 7, 8}};
+
+TEST(NotificationObjects, AnswerOnlyTheirOwnInterfacesAndCountReferences) {
+  void* out = &out;
+  EXPECT_EQ(VolumeCallback.QueryInterface(__uuidof(IAudioEndpointVolumeCallback), &out), S_OK);
+  EXPECT_EQ(out, static_cast<IAudioEndpointVolumeCallback*>(&VolumeCallback));
+  EXPECT_EQ(VolumeCallback.Release(), 1u);
+  EXPECT_EQ(VolumeCallback.QueryInterface(__uuidof(IUnknown), &out), S_OK);
+  EXPECT_EQ(out, static_cast<IUnknown*>(&VolumeCallback));
+  EXPECT_EQ(VolumeCallback.Release(), 1u);
+  out = &out;
+  EXPECT_EQ(VolumeCallback.QueryInterface(__uuidof(IMMNotificationClient), &out), E_NOINTERFACE);
+  EXPECT_EQ(out, nullptr);
+
+  EXPECT_EQ(DeviceClient.QueryInterface(__uuidof(IMMNotificationClient), &out), S_OK);
+  EXPECT_EQ(out, static_cast<IMMNotificationClient*>(&DeviceClient));
+  EXPECT_EQ(DeviceClient.Release(), 1u);
+  out = &out;
+  EXPECT_EQ(DeviceClient.QueryInterface(__uuidof(IAudioEndpointVolumeCallback), &out), E_NOINTERFACE);
+  EXPECT_EQ(out, nullptr);
+
+  EXPECT_EQ(DeviceClient.AddRef(), 2u);
+  EXPECT_EQ(DeviceClient.AddRef(), 3u);
+  EXPECT_EQ(DeviceClient.Release(), 2u);
+  EXPECT_EQ(DeviceClient.Release(), 1u);
+  EXPECT_EQ(DeviceClient.OnDeviceAdded(L"x"), S_OK);
+  EXPECT_EQ(DeviceClient.OnDeviceRemoved(L"x"), S_OK);
+  EXPECT_EQ(DeviceClient.OnDeviceStateChanged(L"x", 1), S_OK);
+}
+
+using AudioCallbacks = ControlWindowTest;
+
+TEST_F(AudioCallbacks, NotifyIgnoresMissingDataMissingWindowAndItsOwnContext) {
+  EXPECT_EQ(VolumeCallback.OnNotify(nullptr), E_INVALIDARG);
+
+  AUDIO_VOLUME_NOTIFICATION_DATA own = Notification(App.ContextGuid, TRUE);
+  EXPECT_EQ(VolumeCallback.OnNotify(&own), S_OK);
+
+  HWND window = App.Window;
+  App.Window = nullptr;
+  AUDIO_VOLUME_NOTIFICATION_DATA early = Notification(kForeignContext, TRUE);
+  EXPECT_EQ(VolumeCallback.OnNotify(&early), S_OK);
+  App.Window = window;
+
+  EXPECT_TRUE(TakePosted().empty());
+  EXPECT_EQ(App.Mute, 0u);
+}
+
+TEST_F(AudioCallbacks, ForeignNotificationPostsTheFlagThenTheMainThreadRearmsBothTimers) {
+  ASSERT_FALSE(TimerPending(TIMER_RESEND));
+  ASSERT_FALSE(TimerPending(TIMER_WINDOW_END));
+  AUDIO_VOLUME_NOTIFICATION_DATA data = Notification(kForeignContext, TRUE);
+  HRESULT result = E_FAIL;
+  RunOnOtherThread([&] { result = VolumeCallback.OnNotify(&data); });
+  EXPECT_EQ(result, S_OK);
+
+  std::vector<PostedMessage> posted = TakePosted();
+  std::vector<PostedMessage> expected = {{WM_MUTE_STATE, 1}, {WM_RESYNC_REARM, 0}};
+  EXPECT_EQ(posted, expected);
+  // The callback thread armed nothing itself.
+  EXPECT_FALSE(TimerPending(TIMER_RESEND));
+
+  Deliver(posted);
+  EXPECT_EQ(App.Mute, 1u);
+  EXPECT_EQ(NewReports(), ReportsOnEveryKeyboardInterface("00 a1 01 00 00 00 00 00 00"));
+  EXPECT_TRUE(TimerPending(TIMER_RESEND));
+  EXPECT_TRUE(TimerPending(TIMER_WINDOW_END));
+}
+
+TEST_F(AudioCallbacks, VolumeOnlyChangePostsTheUnchangedFlag) {
+  App.Mute = 1;
+  AUDIO_VOLUME_NOTIFICATION_DATA data = Notification(kForeignContext, TRUE);
+  RunOnOtherThread([&] { VolumeCallback.OnNotify(&data); });
+  std::vector<PostedMessage> expected = {{WM_MUTE_STATE, 1}, {WM_RESYNC_REARM, 0}};
+  EXPECT_EQ(TakePosted(), expected);
+}
+
+TEST_F(AudioCallbacks, OnlyTheCommunicationsRoleAsksForARebindWhateverTheFlow) {
+  struct Case {
+    EDataFlow flow;
+    ERole role;
+    bool rebind;
+  } cases[] = {
+      {eRender, eConsole, false},        {eRender, eMultimedia, false}, {eRender, eCommunications, true},
+      {eCapture, eConsole, false},       {eCapture, eMultimedia, false}, {eCapture, eCommunications, true},
+  };
+  for (const Case& c : cases) {
+    HRESULT result = E_FAIL;
+    RunOnOtherThread([&] { result = DeviceClient.OnDefaultDeviceChanged(c.flow, c.role, L"{device}"); });
+    EXPECT_EQ(result, S_OK);
+    std::vector<PostedMessage> posted = TakePosted();
+    std::vector<PostedMessage> expected;
+    if (c.rebind) expected.push_back({WM_REACQUIRE_REARM, 0});
+    EXPECT_EQ(posted, expected) << "flow " << c.flow << " role " << c.role;
+    Deliver(posted);
+    EXPECT_EQ(TimerPending(TIMER_REACQUIRE), c.rebind) << "flow " << c.flow << " role " << c.role;
+  }
+}
+
+TEST_F(AudioCallbacks, DefaultDeviceChangeBeforeTheWindowExistsIsIgnored) {
+  HWND window = App.Window;
+  App.Window = nullptr;
+  EXPECT_EQ(DeviceClient.OnDefaultDeviceChanged(eRender, eCommunications, L"{device}"), S_OK);
+  App.Window = window;
+  EXPECT_TRUE(TakePosted().empty());
+}
+
+// With the virtual endpoint: bind, the state read, a change made by another
+// application arriving on the endpoint's own thread, re-bind and release.
+TEST_F(AudioCallbacks, EndpointWatchBindsFollowsAChangeRebindsAndReleases) {
+  ASSERT_EQ(StartEndpointWatch(), nullptr);
+  ASSERT_NE(App.EndpointVolume, nullptr);
+  EXPECT_TRUE(ReadEndpointMute());
+
+  ASSERT_TRUE(vdev::SetMute(dir_, true));
+  std::vector<PostedMessage> posted;
+  EXPECT_TRUE(corvane::WaitUntil(3000, [&] {
+    for (const PostedMessage& message : TakePosted()) posted.push_back(message);
+    return posted.size() >= 2 && posted[posted.size() - 2] == PostedMessage{WM_MUTE_STATE, 1} &&
+           posted.back() == PostedMessage{WM_RESYNC_REARM, 0};
+  })) << ::testing::PrintToString(posted);
+
+  const DWORD self = GetCurrentProcessId();
+  size_t eventsBefore = corvane::AudioEventsOf(dir_, self).size();
+  EXPECT_TRUE(RebindEndpoint());
+  EXPECT_NE(App.EndpointVolume, nullptr);
+  EXPECT_EQ(App.Mute, 1u);
+  std::vector<std::string> rebind;
+  std::vector<vdev::LogEntry> events = corvane::AudioEventsOf(dir_, self);
+  for (size_t i = eventsBefore; i < events.size(); ++i)
+    if (events[i].event != "last-release") rebind.push_back(events[i].event);
+  std::vector<std::string> expected = {"unregister-control-change-notify", "get-default-endpoint", "activate",
+                                       "register-control-change-notify", "get-mute"};
+  EXPECT_EQ(rebind, expected);
+
+  StopEndpointWatch();
+  EXPECT_EQ(App.Enumerator, nullptr);
+  EXPECT_EQ(App.Device, nullptr);
+  EXPECT_EQ(App.EndpointVolume, nullptr);
+  ASSERT_TRUE(vdev::SetMute(dir_, false));
+  Sleep(200);
+  EXPECT_TRUE(TakePosted().empty());
+}
+
+}  // namespace

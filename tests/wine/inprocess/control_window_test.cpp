@@ -1,0 +1,97 @@
+// The control window's own handlers: the mute state, the timers, commands and
+// the end of the loop.
+
+#include <windows.h>
+
+#include "app/control_ids.h"
+#include "inprocess_support.h"
+
+namespace {
+
+using ControlWindow = ControlWindowTest;
+
+TEST_F(ControlWindow, MuteStateIsStoredSentToEveryKeyboardInterfaceAndStamped) {
+  App.LastActivityTick = GetTickCount() - 60000;
+  DWORD before = GetTickCount();
+  SendMessageW(App.Window, WM_MUTE_STATE, 1, 0);
+  EXPECT_EQ(App.Mute, 1u);
+  EXPECT_EQ(NewReports(), ReportsOnEveryKeyboardInterface("00 a1 01 00 00 00 00 00 00"));
+  EXPECT_LE(App.LastActivityTick - before, GetTickCount() - before);
+
+  reportsBefore_ += NewReports().size();
+  SendMessageW(App.Window, WM_MUTE_STATE, 0, 0);
+  EXPECT_EQ(App.Mute, 0u);
+  EXPECT_EQ(NewReports(), ReportsOnEveryKeyboardInterface("00 a1 00 00 00 00 00 00 00"));
+}
+
+TEST_F(ControlWindow, ClosedLidOnlyStoresTheMuteState) {
+  App.LidClosed = 1;
+  App.LastActivityTick = 12345;
+  SendMessageW(App.Window, WM_MUTE_STATE, 1, 0);
+  EXPECT_EQ(App.Mute, 1u);
+  EXPECT_TRUE(NewReports().empty());
+  EXPECT_EQ(App.LastActivityTick, 12345u);
+}
+
+TEST_F(ControlWindow, ResendTimerPostsTheStoredStateAndRearmsItself) {
+  App.Mute = 1;
+  SendMessageW(App.Window, WM_TIMER, TIMER_RESEND, 0);
+  std::vector<PostedMessage> expected = {{WM_MUTE_STATE, 1}};
+  EXPECT_EQ(TakePosted(), expected);
+  EXPECT_TRUE(TimerPending(TIMER_RESEND));
+}
+
+TEST_F(ControlWindow, ClosedLidKillsTheResyncTimersUnfiredButNotTheOthers) {
+  App.LidClosed = 1;
+  for (UINT_PTR id : {TIMER_RESEND, TIMER_WINDOW_END, TIMER_LOCK_POLL, TIMER_REACQUIRE}) {
+    SetTimer(App.Window, id, 60000, nullptr);
+    SendMessageW(App.Window, WM_TIMER, id, 0);
+  }
+  EXPECT_FALSE(TimerPending(TIMER_RESEND));
+  EXPECT_FALSE(TimerPending(TIMER_WINDOW_END));
+  EXPECT_FALSE(TimerPending(TIMER_LOCK_POLL));
+  // The re-acquire timer still fires: it is killed and the re-bind is asked for.
+  std::vector<PostedMessage> expected = {{WM_ENDPOINT_REACQUIRE, 0}};
+  EXPECT_EQ(TakePosted(), expected);
+  EXPECT_FALSE(TimerPending(TIMER_REACQUIRE));
+  EXPECT_TRUE(NewReports().empty());
+}
+
+TEST_F(ControlWindow, FailedRebindLeavesTheTimersAsTheyWere) {
+  // No endpoint enumerator in this window: the re-bind fails at once.
+  SendMessageW(App.Window, WM_ENDPOINT_REACQUIRE, 0, 0);
+  EXPECT_FALSE(TimerPending(TIMER_RESEND));
+  EXPECT_FALSE(TimerPending(TIMER_WINDOW_END));
+}
+
+TEST_F(ControlWindow, UnreadableStateAtCreationStartsNoTimer) {
+  // The fixture's window was created without an endpoint.
+  EXPECT_EQ(App.Mute, 0u);
+  EXPECT_FALSE(TimerPending(TIMER_RESEND));
+  EXPECT_FALSE(TimerPending(TIMER_WINDOW_END));
+  EXPECT_FALSE(TimerPending(TIMER_LOCK_POLL));
+}
+
+TEST_F(ControlWindow, ExitCommandAndCloseEndTheLoop) {
+  for (UINT message : {WM_COMMAND, WM_CLOSE}) {
+    if (message == WM_COMMAND)
+      SendMessageW(App.Window, WM_COMMAND, MAKEWPARAM(IDM_EXIT, 0), 0);
+    else
+      SendMessageW(App.Window, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(App.Window));
+    MSG quit;
+    ASSERT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(quit.wParam, 0u);
+    if (message == WM_COMMAND) {
+      TearDown();
+      SetUp();
+    }
+  }
+}
+
+TEST_F(ControlWindow, OtherCommandsGoToTheDefaultProcedure) {
+  EXPECT_EQ(SendMessageW(App.Window, WM_COMMAND, MAKEWPARAM(999, 0), 0), 0);
+  EXPECT_TRUE(IsWindow(App.Window));
+}
+
+}  // namespace

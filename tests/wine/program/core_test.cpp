@@ -1,0 +1,307 @@
+// Corvane.exe as a whole, on the virtual keyboard and audio endpoint: changes
+// made by other applications reach every interface of the keyboard, one
+// instance stays resident, start-up failures are reported, and every way of
+// ending the program runs its teardown.
+//
+// The program also sends the state on its own (about 100 ms after start, then
+// every 5 s for 19 s), so the assertions look for the report that follows a
+// change rather than counting all reports.
+
+#include <windows.h>
+
+#include <algorithm>
+
+#include "program_test.h"
+
+namespace corvane {
+namespace {
+
+constexpr UINT kCommandExit = 105;
+
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+class CoreTest : public ProgramTest {
+ protected:
+  // No report at all went to a device other than the keyboard, and every report was accepted.
+  void ExpectOnlyKeyboardReports() {
+    for (const vdev::Report& report : vdev::ReadReports(dir_)) {
+      EXPECT_EQ(std::count(keyboard_.begin(), keyboard_.end(), report.interfaceName), 1)
+          << "report to " << report.interfaceName << ": " << vdev::HexBytes(report.bytes);
+      EXPECT_EQ(report.result, "ok") << report.interfaceName << ": " << vdev::HexBytes(report.bytes);
+    }
+  }
+
+  // The foreign devices were looked at (so "no report" means something).
+  void ExpectForeignDevicesExamined() {
+    for (const std::string& name : foreign_) {
+      bool examined = false;
+      for (const vdev::LogEntry& entry : vdev::ReadLog(dir_, vdev::kHidLog)) {
+        examined = examined || (entry.event == "attributes" && entry.fields.at(0) == name);
+      }
+      EXPECT_TRUE(examined) << name << " was never asked for its attributes";
+    }
+  }
+
+  void ExpectTeardown(DWORD pid) {
+    std::vector<std::string> events;
+    for (const vdev::LogEntry& entry : AudioEventsOf(dir_, pid)) {
+      if (entry.event == "unregister-control-change-notify" || entry.event == "last-release") {
+        events.push_back(entry.event + (entry.fields.empty() ? "" : " " + entry.fields[0]));
+      }
+    }
+    auto position = [&](const std::string& event) { return std::find(events.begin(), events.end(), event); };
+    auto unregister = position("unregister-control-change-notify 00000000");
+    auto enumerator = position("last-release enumerator");
+    ASSERT_NE(unregister, events.end()) << "volume callback not unregistered";
+    ASSERT_NE(enumerator, events.end()) << "enumerator not released";
+    EXPECT_LT(unregister, enumerator) << "callback unregistered after the enumerator was released";
+    EXPECT_NE(position("last-release device"), events.end()) << "device not released";
+    EXPECT_NE(position("last-release endpoint-volume"), events.end()) << "endpoint volume not released";
+  }
+};
+
+TEST_F(CoreTest, MuteChangesOfAnotherApplicationReachEveryKeyboardInterfaceOnly) {
+  Process resident = StartResident();
+
+  for (bool muted : {true, false, true}) {
+    SCOPED_TRACE(muted ? "muted" : "unmuted");
+    size_t before = ReportCount();
+    ASSERT_TRUE(vdev::SetMute(dir_, muted));
+    EXPECT_TRUE(WaitForReportOnEach(dir_, before, resident.pid, keyboard_, MuteReport(muted), 3000))
+        << "no " << vdev::HexBytes(MuteReport(muted)) << " on every keyboard interface";
+  }
+
+  SendToControlWindow(resident, WM_CLOSE);
+  EXPECT_EQ(ExitCodeOf(resident), 0u);
+  ExpectOnlyKeyboardReports();
+  ExpectForeignDevicesExamined();
+}
+
+// A volume change leaves the flag as it is; it is sent all the same. The change
+// comes 1.5 s after start, well apart from the program's own sends at 0.1 s and 5.1 s.
+TEST_F(CoreTest, VolumeChangeOfAnotherApplicationResendsTheUnchangedMuteFlag) {
+  vdev::AudioSetup setup;
+  setup.muted = true;
+  ASSERT_TRUE(vdev::WriteAudioSetup(dir_, setup));
+  Process resident = StartResident();
+  HWND window = FindControlWindow(resident.pid);
+  ASSERT_NE(window, nullptr);
+  DWORD windowTick = GetTickCount();
+  Sleep(1500);
+
+  size_t before = ReportCount();
+  ASSERT_TRUE(vdev::SetVolume(dir_, 0.2f));
+  int notify = WaitForAudioEvent(dir_, resident.pid, "notify", {"1"}, 3000);
+  ASSERT_GE(notify, 0) << "the double raised no notification";
+  ASSERT_TRUE(WaitForReportOnEach(dir_, before, resident.pid, keyboard_, MuteReport(true), 2000));
+  DWORD notifyTick = vdev::ReadLog(dir_, vdev::kAudioLog)[notify].tick;
+  for (const std::string& name : keyboard_) {
+    bool prompt = false;
+    for (const vdev::Report& report : vdev::ReadReports(dir_)) {
+      prompt = prompt || (report.interfaceName == name && report.tick - notifyTick < 1500 &&
+                          report.tick - windowTick < 4500);
+    }
+    EXPECT_TRUE(prompt) << name << " got no report right after the volume change";
+  }
+  ExpectOnlyKeyboardReports();
+}
+
+TEST_F(CoreTest, SecondInstanceWithoutArgumentsExitsAfterItsOwnBindAndLeavesTheFirstResident) {
+  Process first = StartResident();
+  HWND window = FindControlWindow(first.pid);
+
+  Process second = Start();
+  EXPECT_EQ(ExitCodeOf(second), 0u);
+  EXPECT_GE(WaitForAudioEvent(dir_, second.pid, "get-default-endpoint", {"0", "0", "00000000"}, 0), 0)
+      << "the second instance quit before its audio bind";
+  EXPECT_TRUE(IsRunning(first));
+  EXPECT_EQ(FindControlWindow(first.pid), window);
+
+  size_t before = ReportCount();
+  ASSERT_TRUE(vdev::SetMute(dir_, true));
+  EXPECT_TRUE(WaitForReportOnEach(dir_, before, first.pid, keyboard_, MuteReport(true), 3000));
+  for (const vdev::Report& report : vdev::ReadReports(dir_)) EXPECT_NE(report.pid, second.pid);
+}
+
+TEST_F(CoreTest, SecondInstanceWithoutAudioEndpointReportsItAndLeavesTheFirstResident) {
+  Process first = StartResident();
+  vdev::AudioSetup setup;
+  setup.endpointAbsent = true;
+  ASSERT_TRUE(vdev::WriteAudioSetup(dir_, setup));
+
+  Process second = Start();
+  std::wstring text;
+  HWND box = WaitForMessageBox(second.pid, L"Error", 10000, &text);
+  ASSERT_NE(box, nullptr) << "no message box";
+  EXPECT_EQ(Narrow(text), "GetDefaultAudioEndpoint fail!");
+  ASSERT_TRUE(DismissMessageBox(box));
+  EXPECT_EQ(ExitCodeOf(second), 1u);
+  EXPECT_TRUE(IsRunning(first));
+  EXPECT_NE(FindControlWindow(first.pid), nullptr);
+}
+
+// "/install" and "/uninstall" take over from a running instance by closing it.
+class HandOverTest : public CoreTest, public ::testing::WithParamInterface<const wchar_t*> {};
+
+TEST_P(HandOverTest, RunningInstanceIsClosedAndEndsWithItsTeardown) {
+  Process first = StartResident();
+  Process second = Start(GetParam());
+
+  EXPECT_EQ(ExitCodeOf(first), 0u);
+  ExpectTeardown(first.pid);
+  if (std::wstring(GetParam()) == L"/install") {
+    EXPECT_NE(WaitForControlWindow(second.pid, 5000), nullptr) << "the new instance is not resident";
+    Sleep(500);  // past its install step, which records it in the prefix
+    EXPECT_TRUE(IsRunning(second));
+    SendToControlWindow(second, WM_CLOSE);
+    EXPECT_EQ(ExitCodeOf(second), 0u);
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", L"Corvane");
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Corvane");
+  } else {
+    // It turns the indicator off and ends by itself.
+    EXPECT_TRUE(WaitForReportOnEach(dir_, 0, second.pid, keyboard_, MuteReport(false), 5000));
+    EXPECT_EQ(ExitCodeOf(second), 0u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, HandOverTest, ::testing::Values(L"/install", L"/uninstall"),
+                         [](const ::testing::TestParamInfo<const wchar_t*>& info) {
+                           return std::string(info.param[1] == L'i' ? "Install" : "Uninstall");
+                         });
+
+struct StartupFailure {
+  const char* name;
+  const char* failStep;  // null: the endpoint is absent
+  const wchar_t* arguments;
+  const char* text;
+  const char* lastStep;  // the audio.log event of the step that failed
+};
+
+class StartupFailureTest : public CoreTest, public ::testing::WithParamInterface<StartupFailure> {};
+
+TEST_P(StartupFailureTest, ShowsItsMessageAndExitsWithOne) {
+  const StartupFailure& failure = GetParam();
+  vdev::AudioSetup setup;
+  if (failure.failStep) {
+    setup.failSteps = {failure.failStep};
+  } else {
+    setup.endpointAbsent = true;
+  }
+  ASSERT_TRUE(vdev::WriteAudioSetup(dir_, setup));
+
+  Process process = Start(failure.arguments);
+  std::wstring text;
+  HWND box = WaitForMessageBox(process.pid, L"Error", 10000, &text);
+  ASSERT_NE(box, nullptr) << "no message box with the caption Error";
+  EXPECT_EQ(Narrow(text), failure.text);
+  EXPECT_TRUE(IsRunning(process)) << "the message box does not wait for its answer";
+  EXPECT_EQ(FindControlWindow(process.pid), nullptr);
+  ASSERT_TRUE(DismissMessageBox(box));
+  EXPECT_EQ(ExitCodeOf(process), 1u);
+
+  std::vector<vdev::LogEntry> events = AudioEventsOf(dir_, process.pid);
+  ASSERT_FALSE(events.empty());
+  std::vector<std::string> bindSteps;
+  for (const vdev::LogEntry& entry : events) {
+    if (entry.event == "class-object" || entry.event == "get-default-endpoint" || entry.event == "activate" ||
+        entry.event == "register-control-change-notify" || entry.event == "get-mute") {
+      bindSteps.push_back(entry.event);
+    }
+  }
+  ASSERT_FALSE(bindSteps.empty());
+  EXPECT_EQ(bindSteps.back(), failure.lastStep) << "steps after the failed one were tried";
+  EXPECT_TRUE(vdev::ReadReports(dir_).empty()) << "a report was sent";
+  EXPECT_NE(GetFileAttributesW(CorvaneCopyPath(dir_).c_str()), INVALID_FILE_ATTRIBUTES)
+      << "the program file was deleted";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, StartupFailureTest,
+    ::testing::Values(
+        StartupFailure{"NoEnumerator", "class-object", L"", "CoCreateInstance fail!", "class-object"},
+        StartupFailure{"NoEndpoint", nullptr, L"", "GetDefaultAudioEndpoint fail!", "get-default-endpoint"},
+        StartupFailure{"NoEndpointInstall", nullptr, L"/install", "GetDefaultAudioEndpoint fail!",
+                       "get-default-endpoint"},
+        StartupFailure{"NoEndpointUninstall", nullptr, L"/uninstall", "GetDefaultAudioEndpoint fail!",
+                       "get-default-endpoint"},
+        StartupFailure{"EndpointFails", "default-endpoint", L"", "GetDefaultAudioEndpoint fail!",
+                       "get-default-endpoint"},
+        StartupFailure{"ActivateFails", "activate", L"", "Activate fail!", "activate"},
+        StartupFailure{"RegisterFails", "register-control-change-notify", L"", "RegisterControlChangeNotify fail!",
+                       "register-control-change-notify"}),
+    [](const ::testing::TestParamInfo<StartupFailure>& info) { return std::string(info.param.name); });
+
+struct Ending {
+  const char* name;
+  UINT message;
+  WPARAM wParam;
+};
+
+class EndingTest : public CoreTest, public ::testing::WithParamInterface<Ending> {};
+
+TEST_P(EndingTest, EndsTheLoopWithTeardownAndExitCodeZero) {
+  Process resident = StartResident();
+  SendToControlWindow(resident, GetParam().message, GetParam().wParam);
+  EXPECT_EQ(ExitCodeOf(resident), 0u);
+  ExpectTeardown(resident.pid);
+}
+
+INSTANTIATE_TEST_SUITE_P(Messages, EndingTest,
+                         ::testing::Values(Ending{"Close", WM_CLOSE, 0},
+                                           Ending{"ExitCommand", WM_COMMAND, kCommandExit},
+                                           Ending{"DestroyFromInstaller", WM_DESTROY, 0}),
+                         [](const ::testing::TestParamInfo<Ending>& info) { return std::string(info.param.name); });
+
+struct DefaultChange {
+  const char* name;
+  int flow;
+  int role;
+  bool rebinds;
+};
+
+class DefaultDeviceTest : public CoreTest, public ::testing::WithParamInterface<DefaultChange> {};
+
+// Only a new default communications device, of either flow, makes the program
+// bind afresh; it then sends the state again.
+TEST_P(DefaultDeviceTest, RebindsOnlyForTheCommunicationsRole) {
+  const DefaultChange& change = GetParam();
+  Process resident = StartResident();
+  size_t bindsBefore = 0;
+  for (const vdev::LogEntry& entry : AudioEventsOf(dir_, resident.pid)) {
+    bindsBefore += entry.event == "get-default-endpoint";
+  }
+  Sleep(500);  // past the start-up send
+  size_t reportsBefore = ReportCount();
+
+  ASSERT_TRUE(vdev::ChangeDefaultDevice(dir_, change.flow, change.role));
+  ASSERT_GE(WaitForAudioEvent(dir_, resident.pid, "default-changed", {}, 3000), 0);
+  if (change.rebinds) {
+    EXPECT_TRUE(WaitForReportOnEach(dir_, reportsBefore, resident.pid, keyboard_, MuteReport(false), 3000));
+  } else {
+    Sleep(1000);
+  }
+  size_t binds = 0;
+  for (const vdev::LogEntry& entry : AudioEventsOf(dir_, resident.pid)) binds += entry.event == "get-default-endpoint";
+  EXPECT_EQ(binds - bindsBefore, change.rebinds ? 1u : 0u);
+  if (change.rebinds) {
+    // The old endpoint lets go of the callback and the new one has it: changes still arrive.
+    EXPECT_GE(WaitForAudioEvent(dir_, resident.pid, "unregister-control-change-notify", {"00000000"}, 0), 0);
+    size_t before = ReportCount();
+    ASSERT_TRUE(vdev::SetMute(dir_, true));
+    EXPECT_TRUE(WaitForReportOnEach(dir_, before, resident.pid, keyboard_, MuteReport(true), 3000));
+  } else {
+    EXPECT_EQ(ReportCount(), reportsBefore);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Roles, DefaultDeviceTest,
+                         ::testing::Values(DefaultChange{"RenderCommunications", 0, 2, true},
+                                           DefaultChange{"CaptureCommunications", 1, 2, true},
+                                           DefaultChange{"RenderConsole", 0, 0, false},
+                                           DefaultChange{"CaptureMultimedia", 1, 1, false}),
+                         [](const ::testing::TestParamInfo<DefaultChange>& info) {
+                           return std::string(info.param.name);
+                         });
+
+}  // namespace
+}  // namespace corvane

@@ -1,0 +1,252 @@
+#include "program_driver.h"
+
+#include <algorithm>
+
+namespace corvane {
+namespace {
+
+struct WindowSearch {
+  DWORD pid;
+  const wchar_t* className;
+  const wchar_t* caption;  // null: any
+  HWND found;
+};
+
+BOOL CALLBACK MatchWindow(HWND window, LPARAM param) {
+  WindowSearch* search = reinterpret_cast<WindowSearch*>(param);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner != search->pid) return TRUE;
+  wchar_t name[64];
+  if (!GetClassNameW(window, name, ARRAYSIZE(name)) || wcscmp(name, search->className) != 0) return TRUE;
+  if (search->caption) {
+    wchar_t caption[256];
+    GetWindowTextW(window, caption, ARRAYSIZE(caption));
+    if (wcscmp(caption, search->caption) != 0) return TRUE;
+  }
+  search->found = window;
+  return FALSE;
+}
+
+HWND FindTopLevel(DWORD pid, const wchar_t* className, const wchar_t* caption) {
+  WindowSearch search{pid, className, caption, nullptr};
+  EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+// The text of a window of another process; WM_GETTEXT is answered by its owner.
+std::wstring WindowText(HWND window) {
+  wchar_t text[1024] = L"";
+  DWORD_PTR length = 0;
+  if (!SendMessageTimeoutW(window, WM_GETTEXT, ARRAYSIZE(text), reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                           2000, &length)) {
+    return std::wstring();
+  }
+  return std::wstring(text, std::min<size_t>(length, ARRAYSIZE(text) - 1));
+}
+
+BOOL CALLBACK CollectStaticText(HWND child, LPARAM param) {
+  wchar_t name[32];
+  if (GetClassNameW(child, name, ARRAYSIZE(name)) && _wcsicmp(name, L"Static") == 0) {
+    std::wstring text = WindowText(child);
+    if (!text.empty()) {
+      *reinterpret_cast<std::wstring*>(param) = text;
+      return FALSE;
+    }
+  }
+  return TRUE;
+}
+
+bool CopyBeside(const std::wstring& from, const std::wstring& to) {
+  return CopyFileW(from.c_str(), to.c_str(), FALSE) != 0;
+}
+
+}  // namespace
+
+std::wstring ProgramFolder() {
+  wchar_t path[MAX_PATH];
+  DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return std::wstring();
+  std::wstring folder(path, length);
+  return folder.substr(0, folder.rfind(L'\\'));
+}
+
+std::wstring RunFolder(const std::wstring& name) {
+  std::wstring bin = ProgramFolder();
+  return bin.substr(0, bin.rfind(L'\\')) + L"\\wine-runs\\" + name;
+}
+
+std::vector<vdev::HidInterface> KeyboardAndForeignDevices() {
+  const unsigned short vid = kKeyboardVendorId;
+  const unsigned short pid = kKeyboardProductId;
+  return {
+      {L"keyboard-mi00", vid, pid, true},
+      {L"mouse", static_cast<unsigned short>(vid ^ 0x5A5A), static_cast<unsigned short>(pid ^ 0x0C77), true},
+      {L"keyboard-mi01", vid, pid, false},
+      {L"same-vendor", vid, static_cast<unsigned short>(pid ^ 0x0F0F), false},
+      {L"keyboard-mi02", vid, pid, false},
+      {L"same-product", static_cast<unsigned short>(vid ^ 0x0F0F), pid, false},
+  };
+}
+
+static std::vector<std::string> NamesWhere(const std::vector<vdev::HidInterface>& interfaces, bool keyboard) {
+  std::vector<std::string> names;
+  for (const vdev::HidInterface& device : interfaces) {
+    bool isKeyboard = device.vendorId == kKeyboardVendorId && device.productId == kKeyboardProductId;
+    if (isKeyboard == keyboard) names.emplace_back(device.name.begin(), device.name.end());
+  }
+  return names;
+}
+
+std::vector<std::string> KeyboardInterfaceNames(const std::vector<vdev::HidInterface>& interfaces) {
+  return NamesWhere(interfaces, true);
+}
+
+std::vector<std::string> ForeignInterfaceNames(const std::vector<vdev::HidInterface>& interfaces) {
+  return NamesWhere(interfaces, false);
+}
+
+std::wstring CorvaneCopyPath(const std::wstring& dir) { return dir + L"\\app\\Corvane.exe"; }
+
+bool StartCorvane(const std::wstring& dir, const std::wstring& arguments, Process* process) {
+  std::wstring bin = ProgramFolder();
+  std::wstring app = dir + L"\\app";
+  if (GetFileAttributesW(app.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    if (!CreateDirectoryW(app.c_str(), nullptr)) return false;
+    for (const wchar_t* file : {L"hid.dll", L"setupapi.dll"}) {
+      if (!CopyBeside(bin + L"\\" + file, app + L"\\" + file)) return false;
+    }
+  }
+  std::wstring program = CorvaneCopyPath(dir);
+  if (GetFileAttributesW(program.c_str()) == INVALID_FILE_ATTRIBUTES &&
+      !CopyBeside(bin + L"\\Corvane.exe", program)) {
+    return false;
+  }
+  // Inherited by the child: the doubles find their folder through it.
+  if (!SetEnvironmentVariableW(vdev::kDirVariable, dir.c_str())) return false;
+  std::wstring commandLine = L"\"" + program + L"\"";
+  if (!arguments.empty()) commandLine += L" " + arguments;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info = {};
+  DWORD tick = GetTickCount();
+  if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, app.c_str(), &startup,
+                      &info)) {
+    return false;
+  }
+  CloseHandle(info.hThread);
+  process->handle = info.hProcess;
+  process->pid = info.dwProcessId;
+  process->startTick = tick;
+  return true;
+}
+
+bool WaitForExit(const Process& process, DWORD timeoutMs, DWORD* exitCode) {
+  if (!process.handle || WaitForSingleObject(process.handle, timeoutMs) != WAIT_OBJECT_0) return false;
+  return GetExitCodeProcess(process.handle, exitCode) != 0;
+}
+
+bool IsRunning(const Process& process) {
+  return process.handle && WaitForSingleObject(process.handle, 0) == WAIT_TIMEOUT;
+}
+
+HWND FindControlWindow(DWORD pid) { return FindTopLevel(pid, kControlWindowClass, nullptr); }
+
+HWND WaitForControlWindow(DWORD pid, DWORD timeoutMs) {
+  HWND window = nullptr;
+  WaitUntil(timeoutMs, [&] { return (window = FindControlWindow(pid)) != nullptr; });
+  return window;
+}
+
+HWND WaitForMessageBox(DWORD pid, const wchar_t* caption, DWORD timeoutMs, std::wstring* text) {
+  HWND box = nullptr;
+  WaitUntil(timeoutMs, [&] { return (box = FindTopLevel(pid, L"#32770", caption)) != nullptr; });
+  if (box && text) {
+    text->clear();
+    // The box may still be filling in its controls.
+    WaitUntil(2000, [&] {
+      EnumChildWindows(box, CollectStaticText, reinterpret_cast<LPARAM>(text));
+      return !text->empty();
+    });
+  }
+  return box;
+}
+
+bool DismissMessageBox(HWND box) { return PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0) != 0; }
+
+void EndProcess(Process* process) {
+  if (!process->handle) return;
+  if (IsRunning(*process)) {
+    while (HWND box = FindTopLevel(process->pid, L"#32770", nullptr)) {
+      if (!DismissMessageBox(box)) break;
+      WaitUntil(1000, [&] { return !IsWindow(box); });
+      if (IsWindow(box)) break;
+    }
+    if (HWND window = FindControlWindow(process->pid)) {
+      DWORD_PTR result;
+      SendMessageTimeoutW(window, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, 2000, &result);
+    }
+    if (WaitForSingleObject(process->handle, 3000) != WAIT_OBJECT_0) {
+      TerminateProcess(process->handle, 99);
+      WaitForSingleObject(process->handle, 3000);
+    }
+  }
+  CloseHandle(process->handle);
+  process->handle = nullptr;
+}
+
+bool WaitUntil(DWORD timeoutMs, const std::function<bool()>& done) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    if (done()) return true;
+    if (GetTickCount() - start >= timeoutMs) return false;
+    Sleep(20);
+  }
+}
+
+bool WaitForReportOnEach(const std::wstring& dir, size_t skip, DWORD pid, const std::vector<std::string>& names,
+                         const std::vector<unsigned char>& bytes, DWORD timeoutMs) {
+  return WaitUntil(timeoutMs, [&] {
+    std::vector<vdev::Report> reports = vdev::ReadReports(dir);
+    for (const std::string& name : names) {
+      bool seen = false;
+      for (size_t i = skip; i < reports.size() && !seen; ++i) {
+        seen = reports[i].interfaceName == name && reports[i].bytes == bytes && (pid == 0 || reports[i].pid == pid);
+      }
+      if (!seen) return false;
+    }
+    return true;
+  });
+}
+
+int WaitForAudioEvent(const std::wstring& dir, DWORD pid, const std::string& event,
+                      const std::vector<std::string>& fields, DWORD timeoutMs) {
+  int found = -1;
+  WaitUntil(timeoutMs, [&] {
+    std::vector<vdev::LogEntry> entries = vdev::ReadLog(dir, vdev::kAudioLog);
+    for (size_t i = 0; i < entries.size(); ++i) {
+      const vdev::LogEntry& entry = entries[i];
+      if (entry.pid != pid || entry.event != event || entry.fields.size() < fields.size()) continue;
+      if (std::equal(fields.begin(), fields.end(), entry.fields.begin())) {
+        found = static_cast<int>(i);
+        return true;
+      }
+    }
+    return false;
+  });
+  return found;
+}
+
+std::vector<vdev::LogEntry> AudioEventsOf(const std::wstring& dir, DWORD pid) {
+  std::vector<vdev::LogEntry> events;
+  for (const vdev::LogEntry& entry : vdev::ReadLog(dir, vdev::kAudioLog)) {
+    if (entry.pid == pid) events.push_back(entry);
+  }
+  return events;
+}
+
+std::vector<unsigned char> MuteReport(bool muted) {
+  return {0x00, 0xA1, static_cast<unsigned char>(muted ? 1 : 0), 0, 0, 0, 0, 0, 0};
+}
+
+}  // namespace corvane

@@ -1,0 +1,83 @@
+#pragma once
+// Drives Corvane.exe from another process, as the system and other programs
+// do: starts it on the virtual devices, finds its control window and its
+// message boxes, and waits for what the doubles log. No GoogleTest here, so
+// that the demo uses it too.
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "virtual_devices.h"
+
+namespace corvane {
+
+constexpr unsigned short kKeyboardVendorId = CORVANE_KEYBOARD_VID;
+constexpr unsigned short kKeyboardProductId = CORVANE_KEYBOARD_PID;
+constexpr wchar_t kControlWindowClass[] = L"CORVANE";
+
+// The folder of the running program (bin\ of the build tree), no trailing backslash.
+std::wstring ProgramFolder();
+
+// A folder for one test or demo run under the build tree: build\windows-x64\wine-runs\NAME.
+std::wstring RunFolder(const std::wstring& name);
+
+// Three collections of the keyboard (the keyboard one exclusive, as Windows
+// keeps it), a foreign mouse, and two devices that share one identifier each.
+std::vector<vdev::HidInterface> KeyboardAndForeignDevices();
+std::vector<std::string> KeyboardInterfaceNames(const std::vector<vdev::HidInterface>& interfaces);
+std::vector<std::string> ForeignInterfaceNames(const std::vector<vdev::HidInterface>& interfaces);
+
+struct Process {
+  HANDLE handle = nullptr;
+  DWORD pid = 0;
+  DWORD startTick = 0;
+};
+
+// Copies Corvane.exe and the hid and setupapi doubles from ProgramFolder()
+// into DIR\app (once) and starts the copy with ARGUMENTS after the quoted
+// program path (none when empty), CORVANE_DOUBLES_DIR naming DIR. The copy
+// keeps the build's program safe from "/uninstall", which deletes its own file.
+bool StartCorvane(const std::wstring& dir, const std::wstring& arguments, Process* process);
+std::wstring CorvaneCopyPath(const std::wstring& dir);
+
+// True when the process ended within the time; its exit code in *exitCode.
+bool WaitForExit(const Process& process, DWORD timeoutMs, DWORD* exitCode);
+bool IsRunning(const Process& process);
+
+// The control window (class CORVANE) that belongs to PID; null if none.
+HWND FindControlWindow(DWORD pid);
+HWND WaitForControlWindow(DWORD pid, DWORD timeoutMs);
+
+// A message box of PID with the caption CAPTION (dialog class #32770): its text
+// and the window; null when none appears within the time.
+HWND WaitForMessageBox(DWORD pid, const wchar_t* caption, DWORD timeoutMs, std::wstring* text);
+// Presses its OK button.
+bool DismissMessageBox(HWND box);
+
+// Ends the process: dismisses its message boxes, closes its control window,
+// and terminates it when that does not end it in time. Closes the handle.
+void EndProcess(Process* process);
+
+// Polls (every 20 ms) until DONE returns true or the time is up.
+bool WaitUntil(DWORD timeoutMs, const std::function<bool()>& done);
+
+// Waits until every interface in NAMES has received BYTES from PID (0: any
+// process) in a report after the first SKIP reports of the log.
+bool WaitForReportOnEach(const std::wstring& dir, size_t skip, DWORD pid, const std::vector<std::string>& names,
+                         const std::vector<unsigned char>& bytes, DWORD timeoutMs);
+
+// Waits until audio.log holds EVENT (with FIELDS as its first words, when given)
+// from PID; returns the entry's index, or -1.
+int WaitForAudioEvent(const std::wstring& dir, DWORD pid, const std::string& event,
+                      const std::vector<std::string>& fields, DWORD timeoutMs);
+
+// The entries of audio.log written by PID.
+std::vector<vdev::LogEntry> AudioEventsOf(const std::wstring& dir, DWORD pid);
+
+// The mute command as the keyboard receives it.
+std::vector<unsigned char> MuteReport(bool muted);
+
+}  // namespace corvane

@@ -1,0 +1,58 @@
+#include "program_test.h"
+
+#include <stdio.h>
+
+namespace corvane {
+
+void ProgramTest::SetUp() {
+  const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = std::string(test->test_suite_name()) + "." + test->name();
+  for (char& c : name) {
+    if (c == '/') c = '_';
+  }
+  dir_ = RunFolder(std::wstring(name.begin(), name.end()));
+  ASSERT_TRUE(vdev::PrepareFolder(dir_)) << "cannot prepare the doubles' folder";
+  interfaces_ = KeyboardAndForeignDevices();
+  keyboard_ = KeyboardInterfaceNames(interfaces_);
+  foreign_ = ForeignInterfaceNames(interfaces_);
+  ASSERT_TRUE(vdev::WriteHidInterfaces(dir_, interfaces_));
+}
+
+void ProgramTest::TearDown() {
+  for (Process& process : started_) EndProcess(&process);
+}
+
+Process ProgramTest::Start(const std::wstring& arguments) {
+  Process process;
+  EXPECT_TRUE(StartCorvane(dir_, arguments, &process)) << "CreateProcessW failed: " << GetLastError();
+  if (process.handle) started_.push_back(process);
+  return process;
+}
+
+Process ProgramTest::StartResident(const std::wstring& arguments) {
+  Process process = Start(arguments);
+  HWND window = WaitForControlWindow(process.pid, 10000);
+  EXPECT_NE(window, nullptr) << "no control window";
+  if (window) {
+    printf("[ timing ] control window %lu ms after CreateProcessW\n", GetTickCount() - process.startTick);
+  }
+  EXPECT_GE(WaitForAudioEvent(dir_, process.pid, "register-control-change-notify", {"00000000"}, 5000), 0)
+      << "volume callback not registered";
+  return process;
+}
+
+void ProgramTest::SendToControlWindow(const Process& process, UINT message, WPARAM wParam, LPARAM lParam) {
+  HWND window = FindControlWindow(process.pid);
+  ASSERT_NE(window, nullptr) << "no control window of process " << process.pid;
+  DWORD_PTR result;
+  ASSERT_TRUE(SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, 5000, &result))
+      << "message " << message << " not handled: " << GetLastError();
+}
+
+DWORD ProgramTest::ExitCodeOf(const Process& process, DWORD timeoutMs) {
+  DWORD code = 0xDEADBEEF;
+  EXPECT_TRUE(WaitForExit(process, timeoutMs, &code)) << "process " << process.pid << " still runs";
+  return code;
+}
+
+}  // namespace corvane
