@@ -150,6 +150,7 @@ TEST_F(AudioCallbacks, DefaultDeviceChangeBeforeTheWindowExistsIsIgnored) {
 // With the virtual endpoint: bind, the state read, a change made by another
 // application arriving on the endpoint's own thread, re-bind and release.
 TEST_F(AudioCallbacks, EndpointWatchBindsFollowsAChangeRebindsAndReleases) {
+  ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
   ASSERT_EQ(StartEndpointWatch(), nullptr);
   ASSERT_NE(App.EndpointVolume, nullptr);
   EXPECT_TRUE(ReadEndpointMute());
@@ -182,6 +183,7 @@ TEST_F(AudioCallbacks, EndpointWatchBindsFollowsAChangeRebindsAndReleases) {
   ASSERT_TRUE(vdev::SetMute(dir_, false));
   Sleep(200);
   EXPECT_TRUE(TakePosted().empty());
+  CoUninitialize();
 }
 
 }  // namespace
