@@ -1,0 +1,400 @@
+// Install_Corvane as a whole under Wine: the real installer carrying this build's
+// Corvane.exe, installing into the prefix's system directory, with the virtual
+// audio endpoint of the doubles. Every test starts without a target file, record
+// or running Corvane, and leaves none behind.
+//
+// What the installer sends to a running Corvane is counted by a hook DLL
+// (sent_message_probe.dll) set on that Corvane's main thread.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <iterator>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "program_driver.h"
+
+namespace corvane {
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+constexpr DWORD kInstallerTimeoutMs = 30000;  // well above the installer's 5 s wait for a slow resident
+constexpr DWORD kResidentTimeoutMs = 10000;
+constexpr wchar_t kInstallerClass[] = L"Install_Corvane";
+constexpr wchar_t kRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr wchar_t kUninstallParentKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+constexpr wchar_t kMessagesLog[] = L"messages.log";
+// Appended to Corvane.exe to make a different program that still runs: the loader
+// ignores bytes after the last section.
+constexpr char kPreviousBuildMarker[] = "previous build of Corvane";
+
+std::wstring BuiltFile(const wchar_t* name) { return ProgramFolder() + L"\\" + name; }
+
+bool ReadBytes(const std::wstring& path, Bytes* bytes) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER size;
+  DWORD got = 0;
+  bool read = GetFileSizeEx(file, &size);
+  if (read) {
+    bytes->resize(static_cast<size_t>(size.QuadPart));
+    read = ReadFile(file, bytes->data(), static_cast<DWORD>(bytes->size()), &got, nullptr) && got == bytes->size();
+  }
+  CloseHandle(file);
+  return read;
+}
+
+bool WriteBytes(const std::wstring& path, const Bytes& bytes) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  bool complete = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                  written == bytes.size();
+  return CloseHandle(file) && complete;
+}
+
+// Resource BIN 129 as the installer's image holds it.
+Bytes EmbeddedProgram() {
+  Bytes bytes;
+  HMODULE image = LoadLibraryExW(BuiltFile(L"Install_Corvane.exe").c_str(), nullptr,
+                                 LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  if (!image) return bytes;
+  HRSRC found = FindResourceW(image, MAKEINTRESOURCEW(129), L"BIN");
+  HGLOBAL loaded = found ? LoadResource(image, found) : nullptr;
+  const unsigned char* data = loaded ? static_cast<const unsigned char*>(LockResource(loaded)) : nullptr;
+  if (data) bytes.assign(data, data + SizeofResource(image, found));
+  FreeLibrary(image);
+  return bytes;
+}
+
+std::wstring SystemDirectory() {
+  wchar_t path[MAX_PATH];
+  UINT length = GetSystemDirectoryW(path, MAX_PATH);
+  return length > 0 && length < MAX_PATH ? std::wstring(path, length) : std::wstring();
+}
+
+std::wstring TargetPath() { return SystemDirectory() + L"\\Corvane.exe"; }
+
+std::set<std::wstring> SystemDirectoryNames() {
+  std::set<std::wstring> names;
+  WIN32_FIND_DATAW entry;
+  HANDLE find = FindFirstFileW((SystemDirectory() + L"\\*").c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do names.insert(entry.cFileName);
+  while (FindNextFileW(find, &entry));
+  FindClose(find);
+  return names;
+}
+
+bool SamePath(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+std::vector<HWND> TopLevelWindows(const wchar_t* className) {
+  std::vector<HWND> windows;
+  HWND window = nullptr;
+  while ((window = FindWindowExW(nullptr, window, className, nullptr)) != nullptr) windows.push_back(window);
+  return windows;
+}
+
+DWORD WindowProcessId(HWND window) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  return pid;
+}
+
+// The control window of a Corvane other than process notPid, once there is one.
+HWND WaitForOtherResident(DWORD notPid) {
+  HWND found = nullptr;
+  WaitUntil(kResidentTimeoutMs, [&] {
+    for (HWND window : TopLevelWindows(kControlWindowClass)) {
+      if (WindowProcessId(window) != notPid) found = window;
+    }
+    return found != nullptr;
+  });
+  return found;
+}
+
+std::wstring ProcessImagePath(DWORD pid) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (!process) return std::wstring();
+  wchar_t path[MAX_PATH];
+  DWORD length = MAX_PATH;
+  bool known = QueryFullProcessImageNameW(process, 0, path, &length);
+  CloseHandle(process);
+  return known ? std::wstring(path, length) : std::wstring();
+}
+
+// The Run value "Corvane" in the 64-bit view; empty while there is none.
+std::wstring RunValue() {
+  wchar_t value[MAX_PATH + 2];
+  DWORD size = sizeof value;
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, kRunKey, L"Corvane", RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY, nullptr, value,
+                   &size) != ERROR_SUCCESS) {
+    return std::wstring();
+  }
+  return value;
+}
+
+void EndAllResidents() {
+  for (HWND window : TopLevelWindows(kControlWindowClass)) {
+    Process resident;
+    resident.pid = WindowProcessId(window);
+    resident.handle = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                  resident.pid);
+    EndProcess(&resident);
+  }
+}
+
+void RemoveRecord() {
+  HKEY key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &key) == ERROR_SUCCESS) {
+    RegDeleteValueW(key, L"Corvane");
+    RegCloseKey(key);
+  }
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallParentKey, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &key) ==
+      ERROR_SUCCESS) {
+    RegDeleteTreeW(key, L"Corvane");
+    RegCloseKey(key);
+  }
+}
+
+// Sets the hook of sent_message_probe.dll on the main thread of RESIDENT's process,
+// so that every WM_DESTROY and WM_CLOSE sent to its window lands in messages.log.
+class SentMessageProbe {
+ public:
+  explicit SentMessageProbe(HWND resident) {
+    module_ = LoadLibraryW(BuiltFile(L"sent_message_probe.dll").c_str());
+    HOOKPROC record = module_ ? reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(module_, "RecordSentMessage"))) : nullptr;
+    DWORD thread = GetWindowThreadProcessId(resident, nullptr);
+    if (record && thread) hook_ = SetWindowsHookExW(WH_CALLWNDPROC, record, module_, thread);
+  }
+  SentMessageProbe(const SentMessageProbe&) = delete;
+  SentMessageProbe& operator=(const SentMessageProbe&) = delete;
+  ~SentMessageProbe() {
+    if (hook_) UnhookWindowsHookEx(hook_);
+    if (module_) FreeLibrary(module_);
+  }
+  bool Active() const { return hook_ != nullptr; }
+
+ private:
+  HMODULE module_ = nullptr;
+  HHOOK hook_ = nullptr;
+};
+
+class InstallerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(test->test_suite_name()) + "." + test->name();
+    std::replace(name.begin(), name.end(), '/', '_');
+    dir_ = RunFolder(std::wstring(name.begin(), name.end()));
+    ASSERT_TRUE(vdev::PrepareFolder(dir_)) << "cannot prepare the doubles' folder";
+    // Inherited by the installer and so by every Corvane it starts.
+    ASSERT_TRUE(SetEnvironmentVariableW(vdev::kDirVariable, dir_.c_str()));
+    Clean();
+    ASSERT_TRUE(ReadBytes(BuiltFile(L"Corvane.exe"), &builtProgram_));
+    embedded_ = EmbeddedProgram();
+    ASSERT_FALSE(embedded_.empty()) << "no resource BIN 129 in Install_Corvane.exe";
+    previousProgram_ = builtProgram_;
+    previousProgram_.insert(previousProgram_.end(), kPreviousBuildMarker,
+                            kPreviousBuildMarker + sizeof kPreviousBuildMarker);
+  }
+
+  void TearDown() override {
+    for (Process& process : started_) EndProcess(&process);
+    Clean();
+  }
+
+  static void Clean() {
+    EndAllResidents();
+    SetFileAttributesW(TargetPath().c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(TargetPath().c_str());
+    RemoveRecord();
+  }
+
+  Process Start(const std::wstring& program) {
+    std::wstring commandLine = L"\"" + program + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    Process process;
+    EXPECT_TRUE(CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &info))
+        << Narrow(program) << ": CreateProcessW failed: " << GetLastError();
+    if (info.hProcess) {
+      CloseHandle(info.hThread);
+      process.handle = info.hProcess;
+      process.pid = info.dwProcessId;
+      started_.push_back(process);
+    }
+    return process;
+  }
+
+  Process StartInstaller() { return Start(BuiltFile(L"Install_Corvane.exe")); }
+
+  DWORD ExitCodeOf(const Process& process) {
+    DWORD code = 0xDEADBEEF;
+    EXPECT_TRUE(WaitForExit(process, kInstallerTimeoutMs, &code)) << "process " << process.pid << " still runs";
+    return code;
+  }
+
+  // Puts a different Corvane at the target and starts it there without arguments,
+  // with SETUP for its audio endpoint; returns once its volume callback is registered
+  // (so it has read SETUP).
+  Process StartPreviousResident(const vdev::AudioSetup& setup, HWND* window) {
+    Process resident;
+    if (!vdev::WriteAudioSetup(dir_, setup) || !WriteBytes(TargetPath(), previousProgram_)) return resident;
+    resident = Start(TargetPath());
+    *window = WaitForControlWindow(resident.pid, kResidentTimeoutMs);
+    EXPECT_GE(WaitForAudioEvent(dir_, resident.pid, "register-control-change-notify", {"00000000"}, 5000), 0)
+        << "the previous Corvane did not bind to the virtual endpoint";
+    // Corvanes started from now on end promptly.
+    EXPECT_TRUE(vdev::WriteAudioSetup(dir_, vdev::AudioSetup{}));
+    return resident;
+  }
+
+  size_t SentTo(DWORD pid, const char* event) const {
+    std::vector<vdev::LogEntry> log = vdev::ReadLog(dir_, kMessagesLog);
+    return std::count_if(log.begin(), log.end(),
+                         [&](const vdev::LogEntry& entry) { return entry.pid == pid && entry.event == event; });
+  }
+
+  Bytes AtTarget() const {
+    Bytes bytes;
+    EXPECT_TRUE(ReadBytes(TargetPath(), &bytes)) << "no file at the target";
+    return bytes;
+  }
+
+  // A Corvane other than process notPid runs from the target and has recorded
+  // itself for log-on: it was started in install mode.
+  void ExpectStartedFromTargetInInstallMode(DWORD notPid) {
+    HWND window = WaitForOtherResident(notPid);
+    ASSERT_NE(window, nullptr) << "no Corvane was started";
+    std::wstring image = ProcessImagePath(WindowProcessId(window));
+    EXPECT_TRUE(SamePath(image, TargetPath())) << "it runs from " << Narrow(image);
+    std::wstring run;
+    WaitUntil(kResidentTimeoutMs, [&] { return !(run = RunValue()).empty(); });
+    EXPECT_TRUE(SamePath(run, TargetPath())) << "Run value \"" << Narrow(run) << "\"";
+  }
+
+  std::wstring dir_;
+  Bytes builtProgram_;
+  Bytes embedded_;
+  Bytes previousProgram_;  // at the target before the installer runs
+
+ private:
+  std::vector<Process> started_;
+};
+
+TEST_F(InstallerTest, FreshInstallWritesTheCarriedProgramAndStartsItInInstallMode) {
+  std::set<std::wstring> before = SystemDirectoryNames();
+  Process installer = StartInstaller();
+  ASSERT_TRUE(installer.handle);
+  EXPECT_EQ(ExitCodeOf(installer), 0u);
+
+  Bytes installed = AtTarget();
+  EXPECT_TRUE(installed == embedded_) << installed.size() << " bytes at the target, " << embedded_.size()
+                                      << " carried";
+  EXPECT_TRUE(installed == builtProgram_) << "the installer carries another Corvane.exe than this build's";
+  ExpectStartedFromTargetInInstallMode(0);
+
+  std::set<std::wstring> after = SystemDirectoryNames();
+  std::vector<std::wstring> added;
+  std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(added));
+  EXPECT_EQ(added, std::vector<std::wstring>{L"Corvane.exe"}) << "files left beside the target";
+}
+
+struct UpgradeCase {
+  const char* name;
+  unsigned releaseDelayMs;  // how long the old Corvane's teardown keeps it alive
+};
+
+void PrintTo(const UpgradeCase& upgrade, std::ostream* out) { *out << upgrade.name; }
+
+class InstallerUpgradeTest : public InstallerTest, public ::testing::WithParamInterface<UpgradeCase> {};
+
+// The running Corvane gets one WM_DESTROY, ends, and is replaced, also when it
+// takes far longer to exit than the 100 ms between the installer's steps.
+TEST_P(InstallerUpgradeTest, ReplacesTheRunningResident) {
+  vdev::AudioSetup slow;
+  slow.releaseDelayMs = GetParam().releaseDelayMs;
+  HWND oldWindow = nullptr;
+  Process old = StartPreviousResident(slow, &oldWindow);
+  ASSERT_NE(oldWindow, nullptr) << "the previous Corvane did not start";
+  SentMessageProbe probe(oldWindow);
+  ASSERT_TRUE(probe.Active()) << "hook not set: " << GetLastError();
+
+  Process installer = StartInstaller();
+  ASSERT_TRUE(installer.handle);
+  EXPECT_EQ(ExitCodeOf(installer), 0u);
+
+  DWORD oldExitCode = 0;
+  EXPECT_TRUE(WaitForExit(old, kResidentTimeoutMs, &oldExitCode)) << "the previous Corvane still runs";
+  EXPECT_EQ(SentTo(old.pid, "destroy"), 1u);
+  EXPECT_EQ(SentTo(old.pid, "close"), 0u) << "the new Corvane had to close the previous one";
+  EXPECT_GE(WaitForAudioEvent(dir_, old.pid, "last-release", {"enumerator"}, 0), 0)
+      << "the previous Corvane did not end through its teardown";
+  EXPECT_TRUE(AtTarget() == embedded_) << "the target was not replaced";
+  ExpectStartedFromTargetInInstallMode(old.pid);
+}
+
+INSTANTIATE_TEST_SUITE_P(, InstallerUpgradeTest,
+                         ::testing::Values(UpgradeCase{"PromptExit", 0}, UpgradeCase{"SlowExit", 1500}),
+                         [](const ::testing::TestParamInfo<UpgradeCase>& info) { return info.param.name; });
+
+// A target that cannot be replaced (held open without delete sharing, as Windows
+// holds a running program's file) stays as it was, nothing is left beside it, and
+// the launch step starts what is there.
+TEST_F(InstallerTest, UnwritableTargetIsLeftUntouched) {
+  ASSERT_TRUE(WriteBytes(TargetPath(), previousProgram_));
+  std::set<std::wstring> before = SystemDirectoryNames();
+  HANDLE lock = CreateFileW(TargetPath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+
+  Process installer = StartInstaller();
+  EXPECT_EQ(ExitCodeOf(installer), 0u);
+  CloseHandle(lock);
+
+  EXPECT_TRUE(AtTarget() == previousProgram_) << "the target changed";
+  EXPECT_EQ(SystemDirectoryNames(), before) << "files left beside the target";
+  ExpectStartedFromTargetInInstallMode(0);
+}
+
+// The second installer finds the first one's window and leaves at once, while the
+// first is still waiting for a Corvane that is slow to exit; that Corvane is
+// stopped once.
+TEST_F(InstallerTest, SecondInstallerExitsAtOnceWhileTheFirstRuns) {
+  vdev::AudioSetup slow;
+  slow.releaseDelayMs = 4000;
+  HWND oldWindow = nullptr;
+  Process old = StartPreviousResident(slow, &oldWindow);
+  ASSERT_NE(oldWindow, nullptr) << "the previous Corvane did not start";
+  SentMessageProbe probe(oldWindow);
+  ASSERT_TRUE(probe.Active()) << "hook not set: " << GetLastError();
+
+  Process first = StartInstaller();
+  ASSERT_TRUE(WaitUntil(kInstallerTimeoutMs, [] { return !TopLevelWindows(kInstallerClass).empty(); }))
+      << "the first installer made no window";
+  Process second = StartInstaller();
+  EXPECT_EQ(ExitCodeOf(second), 0u);
+  EXPECT_TRUE(IsRunning(first)) << "the second installer ended only after the first";
+
+  EXPECT_EQ(ExitCodeOf(first), 0u);
+  DWORD oldExitCode = 0;
+  EXPECT_TRUE(WaitForExit(old, kResidentTimeoutMs, &oldExitCode)) << "the previous Corvane still runs";
+  EXPECT_EQ(SentTo(old.pid, "destroy"), 1u);
+  EXPECT_TRUE(AtTarget() == embedded_) << "the target was not replaced";
+  ExpectStartedFromTargetInInstallMode(old.pid);
+}
+
+}  // namespace
+}  // namespace corvane
