@@ -10,14 +10,12 @@ namespace {
 // volume, so that moving it into place is a rename.
 constexpr unsigned TEMPORARY_PATH_CAPACITY = 320;
 
-bool WriteWholeFile(HANDLE file, const void* bytes, DWORD size)
-{
+bool WriteWholeFile(HANDLE file, const void* bytes, DWORD size) {
   DWORD written = 0;
   return WriteFile(file, bytes, size, &written, nullptr) && written == size && FlushFileBuffers(file);
 }
 
-void ReplaceTarget(const wchar_t* targetPath, const void* bytes, DWORD size)
-{
+void ReplaceTarget(const wchar_t* targetPath, const void* bytes, DWORD size) {
   wchar_t temporaryPath[TEMPORARY_PATH_CAPACITY];
   wsprintfW(temporaryPath, L"%s.new", targetPath);
 
@@ -30,8 +28,7 @@ void ReplaceTarget(const wchar_t* targetPath, const void* bytes, DWORD size)
 
 }  // namespace
 
-HANDLE StopResident()
-{
+HANDLE StopResident() {
   HWND resident = FindWindowW(RESIDENT_CLASS_NAME, nullptr);
   if (!resident) return nullptr;
   // Taken before WM_DESTROY: once the resident has gone, its window no longer leads to it.
@@ -42,8 +39,7 @@ HANDLE StopResident()
   return process;
 }
 
-void ExtractEmbeddedProgram(HINSTANCE instance, HANDLE residentProcess, const wchar_t* targetPath)
-{
+void ExtractEmbeddedProgram(HINSTANCE instance, HANDLE residentProcess, const wchar_t* targetPath) {
   if (residentProcess) {
     // A resident still running after the wait keeps its file; the rename then fails
     // and the old program stays in place.
@@ -61,8 +57,7 @@ void ExtractEmbeddedProgram(HINSTANCE instance, HANDLE residentProcess, const wc
   FreeResource(loaded);
 }
 
-void LaunchInstalledProgram(const wchar_t* targetPath)
-{
+void LaunchInstalledProgram(const wchar_t* targetPath) {
   // The resident removes leading blanks before it reads its mode, so it sees exactly "/install".
   ShellExecuteW(nullptr, L"open", targetPath, L" /install", nullptr, SW_HIDE);
 }

@@ -27,8 +27,7 @@ struct InstallerState {
 
 InstallerState g_installer;
 
-bool ComputeTargetPath()
-{
+bool ComputeTargetPath() {
   wchar_t systemDirectory[MAX_PATH];
   UINT length = GetSystemDirectoryW(systemDirectory, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return false;
@@ -36,8 +35,7 @@ bool ComputeTargetPath()
   return true;
 }
 
-void OnStepTimer(HWND window, UINT_PTR id)
-{
+void OnStepTimer(HWND window, UINT_PTR id) {
   if (id < STEP_TIMERS_BELOW) KillTimer(window, id);
   switch (id) {
     case TIMER_STOP:
@@ -56,8 +54,7 @@ void OnStepTimer(HWND window, UINT_PTR id)
   }
 }
 
-INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
-{
+INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   switch (message) {
     case WM_INITDIALOG:
       return TRUE;
@@ -71,8 +68,7 @@ INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
   return FALSE;
 }
 
-LRESULT CALLBACK InstallerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
+LRESULT CALLBACK InstallerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_CREATE:
       // Without a system directory there is nowhere to install: no window, exit 0.
@@ -105,8 +101,7 @@ LRESULT CALLBACK InstallerWindowProc(HWND window, UINT message, WPARAM wParam, L
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
-void RegisterInstallerWindowClass(HINSTANCE instance)
-{
+void RegisterInstallerWindowClass(HINSTANCE instance) {
   WNDCLASSEXW windowClass = {};
   windowClass.cbSize = sizeof windowClass;
   windowClass.style = CS_HREDRAW | CS_VREDRAW;
@@ -122,8 +117,7 @@ void RegisterInstallerWindowClass(HINSTANCE instance)
 
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
-{
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   LoadStringW(instance, IDS_TITLE, g_installer.Title, TEXT_CAPACITY);
   LoadStringW(instance, IDS_CLASS_NAME, g_installer.ClassName, TEXT_CAPACITY);
   RegisterInstallerWindowClass(instance);

@@ -22,23 +22,20 @@ constexpr std::uint32_t HIGH_BIT = 0x80000000u;
 constexpr const char* PAYLOAD_TYPE = "BIN";
 constexpr std::uint32_t PAYLOAD_ID = 129;
 
-bool ReadFile(const char* path, Bytes& bytes)
-{
+bool ReadFile(const char* path, Bytes& bytes) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
   bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   return !in.bad();
 }
 
-bool Read16(const Bytes& b, std::uint64_t at, std::uint32_t& value)
-{
+bool Read16(const Bytes& b, std::uint64_t at, std::uint32_t& value) {
   if (at + 2 > b.size()) return false;
   value = b[at] | b[at + 1] << 8;
   return true;
 }
 
-bool Read32(const Bytes& b, std::uint64_t at, std::uint32_t& value)
-{
+bool Read32(const Bytes& b, std::uint64_t at, std::uint32_t& value) {
   if (at + 4 > b.size()) return false;
   value = b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
   return true;
@@ -54,8 +51,7 @@ struct Image {
   std::uint64_t ResourceStart;  // file offset of the resource directory
 };
 
-bool RvaToOffset(const Image& image, std::uint32_t rva, std::uint32_t size, std::uint64_t& offset)
-{
+bool RvaToOffset(const Image& image, std::uint32_t rva, std::uint32_t size, std::uint64_t& offset) {
   for (const Section& s : image.Sections) {
     if (rva < s.VirtualAddress || rva - s.VirtualAddress >= s.RawSize) continue;
     std::uint64_t within = rva - s.VirtualAddress;
@@ -66,8 +62,7 @@ bool RvaToOffset(const Image& image, std::uint32_t rva, std::uint32_t size, std:
   return false;
 }
 
-const char* OpenImage(const Bytes& file, Image& image)
-{
+const char* OpenImage(const Bytes& file, Image& image) {
   image.File = &file;
   std::uint32_t magic, peOffset, signature, sectionCount, optionalSize, optionalMagic;
   if (!Read16(file, 0, magic) || magic != 0x5A4D) return "not an MZ executable";
@@ -110,8 +105,7 @@ const char* OpenImage(const Bytes& file, Image& image)
 
 // Name of a named directory entry, upper-cased ASCII (resource compilers store type
 // names in upper case; anything else cannot match "BIN").
-bool EntryName(const Image& image, std::uint32_t nameOffset, std::string& name)
-{
+bool EntryName(const Image& image, std::uint32_t nameOffset, std::string& name) {
   const Bytes& b = *image.File;
   std::uint64_t at = image.ResourceStart + nameOffset;
   std::uint32_t length;
@@ -128,8 +122,7 @@ bool EntryName(const Image& image, std::uint32_t nameOffset, std::string& name)
 // Finds the entry of the directory at dirOffset whose name (when name is set) or
 // numeric id matches; entryData receives its offset field.
 bool FindEntry(const Image& image, std::uint32_t dirOffset, const char* name, std::uint32_t id,
-               std::uint32_t& entryData)
-{
+               std::uint32_t& entryData) {
   const Bytes& b = *image.File;
   std::uint64_t dir = image.ResourceStart + dirOffset;
   std::uint32_t namedCount, idCount;
@@ -152,8 +145,7 @@ bool FindEntry(const Image& image, std::uint32_t dirOffset, const char* name, st
   return false;
 }
 
-const char* FindPayload(const Image& image, std::uint64_t& offset, std::uint32_t& size)
-{
+const char* FindPayload(const Image& image, std::uint64_t& offset, std::uint32_t& size) {
   const Bytes& b = *image.File;
   std::uint32_t typeDir, idDir;
   if (!FindEntry(image, 0, PAYLOAD_TYPE, 0, typeDir) || !(typeDir & HIGH_BIT)) return "no resource type BIN";
@@ -174,8 +166,7 @@ const char* FindPayload(const Image& image, std::uint64_t& offset, std::uint32_t
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
   if (argc != 3) {
     std::fprintf(stderr, "usage: %s <Install_Corvane.exe> <Corvane.exe>\n", argv[0]);
     return 2;

@@ -173,9 +173,12 @@ class SentMessageProbe {
  public:
   explicit SentMessageProbe(HWND resident) {
     module_ = LoadLibraryW(BuiltFile(L"sent_message_probe.dll").c_str());
-    HOOKPROC record = module_ ? reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(module_, "RecordSentMessage"))) : nullptr;
+    FARPROC record = module_ ? GetProcAddress(module_, "RecordSentMessage") : nullptr;
     DWORD thread = GetWindowThreadProcessId(resident, nullptr);
-    if (record && thread) hook_ = SetWindowsHookExW(WH_CALLWNDPROC, record, module_, thread);
+    if (record && thread) {
+      hook_ = SetWindowsHookExW(WH_CALLWNDPROC, reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(record)), module_,
+                                thread);
+    }
   }
   SentMessageProbe(const SentMessageProbe&) = delete;
   SentMessageProbe& operator=(const SentMessageProbe&) = delete;

@@ -7,14 +7,14 @@
 
 #include "double_support.h"
 
-extern "C" __declspec(dllexport) LRESULT CALLBACK RecordSentMessage(int code, WPARAM wParam, LPARAM lParam)
-{
+extern "C" __declspec(dllexport) LRESULT CALLBACK RecordSentMessage(int code, WPARAM wParam, LPARAM lParam) {
   if (code == HC_ACTION) {
     const CWPSTRUCT* sent = reinterpret_cast<const CWPSTRUCT*>(lParam);
     wchar_t className[16];
     if ((sent->message == WM_DESTROY || sent->message == WM_CLOSE) &&
-        GetClassNameW(sent->hwnd, className, 16) && lstrcmpW(className, L"CORVANE") == 0)
+        GetClassNameW(sent->hwnd, className, 16) && lstrcmpW(className, L"CORVANE") == 0) {
       AppendLog(L"messages.log", sent->message == WM_DESTROY ? "destroy" : "close");
+    }
   }
   return CallNextHookEx(nullptr, code, wParam, lParam);
 }
