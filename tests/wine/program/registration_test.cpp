@@ -1,0 +1,471 @@
+// Corvane.exe installing and uninstalling itself, read back from the test
+// prefix's registry (the 64-bit view, where Windows looks for both keys) and
+// file system: the record that "/install" writes, its removal by "/uninstall"
+// together with the indicator and the program file, and start-up failures that
+// must leave both alone.
+
+#include <windows.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "program_test.h"
+
+namespace corvane {
+namespace {
+
+constexpr wchar_t kRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr wchar_t kUninstallParentKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+constexpr wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Corvane";
+constexpr wchar_t kProgramName[] = L"Corvane";  // Run value and uninstall subkey
+// Another program's Run value and uninstall entry, which uninstalling must not touch.
+// The shared prefix of the names catches removal by prefix.
+constexpr wchar_t kNeighbourName[] = L"CorvaneNeighbour";
+constexpr wchar_t kNeighbourKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\CorvaneNeighbour";
+constexpr wchar_t kCompanionFile[] = L"Corvane_WMI_DLL.dll";
+constexpr DWORD kRecordTimeoutMs = 5000;
+constexpr DWORD kFileGoneTimeoutMs = 5000;
+
+struct RegValue {
+  DWORD type = REG_NONE;
+  std::vector<BYTE> data;
+};
+using RegValues = std::map<std::wstring, RegValue>;
+
+RegValue Text(const std::wstring& text) {
+  const BYTE* bytes = reinterpret_cast<const BYTE*>(text.c_str());
+  return RegValue{REG_SZ, std::vector<BYTE>(bytes, bytes + (text.size() + 1) * sizeof(wchar_t))};
+}
+
+RegValue Dword(DWORD number) {
+  const BYTE* bytes = reinterpret_cast<const BYTE*>(&number);
+  return RegValue{REG_DWORD, std::vector<BYTE>(bytes, bytes + sizeof number)};
+}
+
+std::string Narrow(const std::wstring& text) {
+  std::string narrow;
+  for (wchar_t c : text) {
+    if (c >= 0x20 && c < 0x7F) {
+      narrow += static_cast<char>(c);
+    } else {
+      char escape[16];
+      snprintf(escape, sizeof escape, "\\x{%x}", static_cast<unsigned>(c));
+      narrow += escape;
+    }
+  }
+  return narrow;
+}
+
+// Type, exact length and data, in one line that failures print.
+std::string Describe(const RegValue& value) {
+  std::string text = value.type == REG_SZ      ? "REG_SZ"
+                     : value.type == REG_DWORD ? "REG_DWORD"
+                                               : "type " + std::to_string(value.type);
+  text += ", " + std::to_string(value.data.size()) + " bytes: ";
+  if (value.type == REG_DWORD && value.data.size() == sizeof(DWORD)) {
+    DWORD number;
+    memcpy(&number, value.data.data(), sizeof number);
+    text += std::to_string(number);
+  } else if (value.type == REG_SZ && value.data.size() % sizeof(wchar_t) == 0) {
+    std::wstring characters(value.data.size() / sizeof(wchar_t), L'\0');
+    memcpy(&characters[0], value.data.data(), value.data.size());
+    text += "\"" + Narrow(characters) + "\"";  // the terminator shows as \x{0}
+  } else {
+    for (BYTE byte : value.data) {
+      char hex[4];
+      snprintf(hex, sizeof hex, "%02x ", byte);
+      text += hex;
+    }
+  }
+  return text;
+}
+
+HKEY OpenKey(const wchar_t* path, REGSAM access) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, access | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) return nullptr;
+  return key;
+}
+
+bool KeyExists(const wchar_t* path) {
+  HKEY key = OpenKey(path, KEY_READ);
+  if (key) RegCloseKey(key);
+  return key != nullptr;
+}
+
+bool ReadValue(HKEY key, const wchar_t* name, RegValue* value) {
+  DWORD type = REG_NONE;
+  DWORD size = 0;
+  if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return false;
+  value->type = type;
+  value->data.assign(size, 0);
+  return size == 0 || (RegQueryValueExW(key, name, nullptr, &type, value->data.data(), &size) == ERROR_SUCCESS &&
+                       size == value->data.size());
+}
+
+bool ReadValue(const wchar_t* keyPath, const wchar_t* name, RegValue* value) {
+  HKEY key = OpenKey(keyPath, KEY_QUERY_VALUE);
+  if (!key) return false;
+  bool read = ReadValue(key, name, value);
+  RegCloseKey(key);
+  return read;
+}
+
+bool ValueExists(const wchar_t* keyPath, const wchar_t* name) {
+  RegValue value;
+  return ReadValue(keyPath, name, &value);
+}
+
+// Every value of the key; none when it does not exist.
+RegValues ReadKey(const wchar_t* path) {
+  RegValues values;
+  HKEY key = OpenKey(path, KEY_READ);
+  if (!key) return values;
+  for (DWORD i = 0;; ++i) {
+    wchar_t name[256];
+    DWORD length = ARRAYSIZE(name);
+    if (RegEnumValueW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    RegValue value;
+    if (ReadValue(key, name, &value)) values[name] = value;
+  }
+  RegCloseKey(key);
+  return values;
+}
+
+bool WriteValues(const wchar_t* path, const RegValues& values) {
+  HKEY key;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  bool written = true;
+  for (const auto& [name, value] : values) {
+    written = written && RegSetValueExW(key, name.c_str(), 0, value.type, value.data.data(),
+                                        static_cast<DWORD>(value.data.size())) == ERROR_SUCCESS;
+  }
+  return RegCloseKey(key) == ERROR_SUCCESS && written;
+}
+
+// Removes Corvane's record and the neighbour's entries.
+void RemoveRecords() {
+  if (HKEY run = OpenKey(kRunKey, KEY_SET_VALUE)) {
+    RegDeleteValueW(run, kProgramName);
+    RegDeleteValueW(run, kNeighbourName);
+    RegCloseKey(run);
+  }
+  if (HKEY parent = OpenKey(kUninstallParentKey, KEY_ALL_ACCESS)) {
+    RegDeleteTreeW(parent, kProgramName);
+    RegDeleteTreeW(parent, kNeighbourName);
+    RegCloseKey(parent);
+  }
+}
+
+// The values of VALUES against EXPECTED, one failure per missing, different or extra value.
+void ExpectValues(const RegValues& values, const RegValues& expected) {
+  for (const auto& [name, value] : expected) {
+    auto found = values.find(name);
+    if (found == values.end()) {
+      ADD_FAILURE() << Narrow(name) << " is missing; expected " << Describe(value);
+    } else {
+      EXPECT_EQ(Describe(found->second), Describe(value)) << Narrow(name);
+    }
+  }
+  for (const auto& [name, value] : values) {
+    if (expected.count(name) == 0) ADD_FAILURE() << "unexpected value " << Narrow(name) << ": " << Describe(value);
+  }
+}
+
+// The local date as the record writes it, "%d%02d%02d".
+std::wstring Today() {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  auto twoDigits = [](WORD number) { return std::wstring(number < 10 ? L"0" : L"") + std::to_wstring(number); };
+  return std::to_wstring(now.wYear) + twoDigits(now.wMonth) + twoDigits(now.wDay);
+}
+
+bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+DWORD FileSize(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA status;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &status)) return 0;
+  return status.nFileSizeLow;
+}
+
+std::wstring Folder(const std::wstring& path) { return path.substr(0, path.rfind(L'\\') + 1); }
+
+bool HasBlank(const std::wstring& text) { return text.find(L' ') != std::wstring::npos; }
+
+// The text that Windows runs as a command: quoted exactly when it has a blank.
+std::wstring CommandPath(const std::wstring& path, bool quoted) { return quoted ? L"\"" + path + L"\"" : path; }
+
+// What an earlier version left behind: other data than this one writes, and a
+// value that this one does not write.
+RegValues EarlierUninstallEntry() {
+  return {{L"DisplayName", Text(L"Corvane")},
+          {L"DisplayVersion", Text(L"1.0.0.9")},
+          {L"EstimatedSize", Dword(9)},
+          {L"InstallDate", Text(L"20190704")},
+          {L"UninstallString", Text(L"C:\\Earlier\\Corvane.exe /uninstall")},
+          {L"Comments", Text(L"written by an earlier version")}};
+}
+
+class RegistrationTest : public ProgramTest {
+ protected:
+  void SetUp() override {
+    ProgramTest::SetUp();
+    if (HasFatalFailure()) return;
+    RemoveRecords();
+    ASSERT_FALSE(ValueExists(kRunKey, kProgramName)) << "cannot remove an earlier Run value";
+    ASSERT_FALSE(KeyExists(kUninstallKey)) << "cannot remove an earlier uninstall entry";
+  }
+
+  void TearDown() override {
+    ProgramTest::TearDown();
+    RemoveRecords();
+  }
+
+  // Moves the test's folder, and with it the program's copy, into a subfolder
+  // whose name has a blank. Call before anything is written to the folder.
+  void UseFolderWithBlank() {
+    dir_ += L"\\Program Files";
+    ASSERT_TRUE(vdev::PrepareFolder(dir_));
+    ASSERT_TRUE(vdev::WriteHidInterfaces(dir_, interfaces_));
+  }
+
+  void RemoveKeyboard() {
+    std::vector<vdev::HidInterface> others;
+    for (const vdev::HidInterface& device : interfaces_) {
+      if (device.vendorId != kKeyboardVendorId || device.productId != kKeyboardProductId) others.push_back(device);
+    }
+    interfaces_ = others;
+    keyboard_.clear();
+    ASSERT_TRUE(vdev::WriteHidInterfaces(dir_, interfaces_));
+  }
+
+  void SetAudio(bool muted, bool endpointAbsent) {
+    vdev::AudioSetup setup;
+    setup.muted = muted;
+    setup.endpointAbsent = endpointAbsent;
+    ASSERT_TRUE(vdev::WriteAudioSetup(dir_, setup));
+  }
+
+  std::wstring ProgramPath() const { return CorvaneCopyPath(dir_); }
+  std::wstring AppFile(const wchar_t* name) const { return Folder(ProgramPath()) + name; }
+
+  // The record is written 200 ms after the control window exists, "VersionMinor" last.
+  bool WaitForRecord() {
+    return WaitUntil(kRecordTimeoutMs, [] { return ValueExists(kUninstallKey, L"VersionMinor"); });
+  }
+
+  // The record for the program's copy, with EXTRA values of an earlier record
+  // that it leaves alone. InstallDate is today's, on either side of midnight.
+  void ExpectRecord(const std::wstring& dateBefore, const std::wstring& dateAfter, const RegValues& extra = {}) {
+    const std::wstring path = ProgramPath();
+    const bool quoted = HasBlank(path);
+
+    RegValue run;
+    ASSERT_TRUE(ReadValue(kRunKey, kProgramName, &run)) << "no Run value";
+    EXPECT_EQ(Describe(run), Describe(Text(CommandPath(path, quoted)))) << "Run value";
+
+    RegValues values = ReadKey(kUninstallKey);
+    std::wstring date = dateBefore;
+    if (values.count(L"InstallDate") && Describe(values[L"InstallDate"]) == Describe(Text(dateAfter))) {
+      date = dateAfter;
+    }
+    RegValues expected = {
+        {L"DisplayIcon", Text(path)},
+        {L"DisplayName", Text(L"Corvane")},
+        {L"DisplayVersion", Text(L"1.0.0.10")},
+        {L"EstimatedSize", Dword(FileSize(path) / 1024)},
+        {L"InstallDate", Text(date)},
+        {L"InstallLocation", Text(Folder(path))},
+        {L"Language", Dword(0)},
+        {L"NoModify", Dword(1)},
+        {L"NoRepair", Dword(1)},
+        {L"Publisher", Text(L"Zeltraan Corporation")},
+        {L"UninstallString", Text(CommandPath(path, quoted) + L" /uninstall")},
+        {L"VersionMajor", Dword(1)},
+        {L"VersionMinor", Dword(10)},
+    };
+    expected.insert(extra.begin(), extra.end());
+    ExpectValues(values, expected);
+  }
+
+  // Each interface that got a report from PID, with what it got.
+  std::map<std::string, std::vector<std::string>> ReportsOf(DWORD pid) const {
+    std::map<std::string, std::vector<std::string>> reports;
+    for (const vdev::Report& report : vdev::ReadReports(dir_)) {
+      if (report.pid == pid) reports[report.interfaceName].push_back(vdev::HexBytes(report.bytes) + " " + report.result);
+    }
+    return reports;
+  }
+};
+
+// "/install" from a folder with a blank in its path and from one without.
+struct InstallPlace {
+  const char* name;
+  bool blank;
+};
+
+void PrintTo(const InstallPlace& place, std::ostream* out) { *out << place.name; }
+
+class RegistrationInstallTest : public RegistrationTest, public ::testing::WithParamInterface<InstallPlace> {};
+
+TEST_P(RegistrationInstallTest, WritesTheRecordOfItsOwnFileAndStaysResident) {
+  if (GetParam().blank) {
+    ASSERT_NO_FATAL_FAILURE(UseFolderWithBlank());
+  }
+  if (!GetParam().blank && HasBlank(ProgramPath())) {
+    GTEST_SKIP() << "the build tree's path has a blank: " << Narrow(ProgramPath());
+  }
+
+  const std::wstring dateBefore = Today();
+  Process process = Start(L"/install");
+  ASSERT_NE(WaitForControlWindow(process.pid, 10000), nullptr) << "no control window";
+  ASSERT_TRUE(WaitForRecord()) << "no complete uninstall entry " << kRecordTimeoutMs << " ms after the window";
+  const std::wstring dateAfter = Today();
+
+  ASSERT_EQ(HasBlank(ProgramPath()), GetParam().blank) << Narrow(ProgramPath());
+  ExpectRecord(dateBefore, dateAfter);
+  EXPECT_TRUE(IsRunning(process)) << "the instance did not stay resident";
+  EXPECT_NE(FindControlWindow(process.pid), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Places, RegistrationInstallTest,
+                         ::testing::Values(InstallPlace{"PathWithBlank", true},
+                                           InstallPlace{"PathWithoutBlank", false}),
+                         [](const ::testing::TestParamInfo<InstallPlace>& info) {
+                           return std::string(info.param.name);
+                         });
+
+// A reinstall: the running resident hands over, and the new record replaces
+// the earlier one value by value.
+TEST_F(RegistrationTest, InstallTakesOverFromTheResidentAndReplacesTheEarlierRecord) {
+  ASSERT_TRUE(WriteValues(kRunKey, {{kProgramName, Text(L"C:\\Earlier\\Corvane.exe")}}));
+  ASSERT_TRUE(WriteValues(kUninstallKey, EarlierUninstallEntry()));
+  Process resident = StartResident();
+
+  const std::wstring dateBefore = Today();
+  Process installing = Start(L"/install");
+  EXPECT_EQ(ExitCodeOf(resident), 0u) << "the resident did not hand over";
+  ASSERT_NE(WaitForControlWindow(installing.pid, 10000), nullptr) << "no control window";
+  ASSERT_TRUE(WaitForRecord()) << "no complete uninstall entry " << kRecordTimeoutMs << " ms after the window";
+  const std::wstring dateAfter = Today();
+
+  ExpectRecord(dateBefore, dateAfter, {{L"Comments", Text(L"written by an earlier version")}});
+  EXPECT_TRUE(IsRunning(installing)) << "the new instance did not stay resident";
+}
+
+struct UninstallCase {
+  const char* name;
+  bool blank;        // the program's folder has a blank in its path
+  bool keyboard;     // the keyboard is plugged in
+  bool installed;    // a resident started with "/install" runs and its record exists
+};
+
+void PrintTo(const UninstallCase& test, std::ostream* out) { *out << test.name; }
+
+class RegistrationUninstallTest : public RegistrationTest, public ::testing::WithParamInterface<UninstallCase> {};
+
+TEST_P(RegistrationUninstallTest, TurnsTheIndicatorOffRemovesTheRecordAndDeletesItsFile) {
+  const UninstallCase& test = GetParam();
+  if (test.blank) {
+    ASSERT_NO_FATAL_FAILURE(UseFolderWithBlank());
+  }
+  if (!test.keyboard) {
+    ASSERT_NO_FATAL_FAILURE(RemoveKeyboard());
+  }
+  // Muted, so that "off" cannot come from the current state.
+  ASSERT_NO_FATAL_FAILURE(SetAudio(true, false));
+  ASSERT_TRUE(WriteValues(kRunKey, {{kNeighbourName, Text(L"C:\\Neighbour\\Neighbour.exe")}}));
+  ASSERT_TRUE(WriteValues(kNeighbourKey, {{L"DisplayName", Text(L"Neighbour")}}));
+
+  Process installed;
+  if (test.installed) {
+    installed = StartResident(L"/install");
+    ASSERT_TRUE(WaitForRecord()) << "the install left no record";
+    // A subkey that only deleting the whole entry removes.
+    ASSERT_TRUE(WriteValues((std::wstring(kUninstallKey) + L"\\Parts").c_str(), {{L"Part", Dword(1)}}));
+    HANDLE companion = CreateFileW(AppFile(kCompanionFile).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(companion, INVALID_HANDLE_VALUE) << "cannot create the companion file";
+    CloseHandle(companion);
+  }
+
+  Process uninstalling = Start(L"/uninstall");
+  if (test.installed) {
+    EXPECT_EQ(ExitCodeOf(installed), 0u) << "the resident did not hand over";
+  }
+  EXPECT_EQ(ExitCodeOf(uninstalling), 0u);
+
+  std::map<std::string, std::vector<std::string>> expectedReports;
+  for (const std::string& name : keyboard_) {
+    expectedReports[name] = {vdev::HexBytes(MuteReport(false)) + " ok"};
+  }
+  EXPECT_EQ(ReportsOf(uninstalling.pid), expectedReports) << "reports of the uninstalling instance";
+
+  EXPECT_FALSE(ValueExists(kRunKey, kProgramName)) << "the Run value stays";
+  EXPECT_FALSE(KeyExists(kUninstallKey)) << "the uninstall entry stays or was created";
+  EXPECT_TRUE(ValueExists(kRunKey, kNeighbourName)) << "another program's Run value went too";
+  EXPECT_TRUE(KeyExists(kNeighbourKey)) << "another program's uninstall entry went too";
+
+  EXPECT_TRUE(WaitUntil(kFileGoneTimeoutMs, [&] { return !FileExists(ProgramPath()); }))
+      << Narrow(ProgramPath()) << " still exists " << kFileGoneTimeoutMs << " ms after the exit";
+  if (test.installed) {
+    EXPECT_TRUE(WaitUntil(kFileGoneTimeoutMs, [&] { return !FileExists(AppFile(kCompanionFile)); }))
+        << "the companion file in the working folder stays";
+  }
+  for (const wchar_t* other : {L"hid.dll", L"setupapi.dll"}) {
+    EXPECT_TRUE(FileExists(AppFile(other))) << Narrow(other) << " beside the program was deleted";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RegistrationUninstallTest,
+    ::testing::Values(UninstallCase{"Installed", false, true, true},
+                      UninstallCase{"InstalledInPathWithBlank", true, true, true},
+                      UninstallCase{"KeyboardAbsent", false, false, true},
+                      UninstallCase{"RecordAlreadyMissing", false, true, false}),
+    [](const ::testing::TestParamInfo<UninstallCase>& info) { return std::string(info.param.name); });
+
+// Without an audio endpoint neither mode gets past start-up: an earlier record
+// is neither overwritten nor removed, and the file stays.
+class RegistrationStartupFailureTest : public RegistrationTest, public ::testing::WithParamInterface<const wchar_t*> {};
+
+TEST_P(RegistrationStartupFailureTest, ReportsTheFailureAndLeavesRecordAndFileAlone) {
+  ASSERT_TRUE(WriteValues(kRunKey, {{kProgramName, Text(L"C:\\Earlier\\Corvane.exe")}}));
+  ASSERT_TRUE(WriteValues(kUninstallKey, EarlierUninstallEntry()));
+  RegValue runBefore;
+  ASSERT_TRUE(ReadValue(kRunKey, kProgramName, &runBefore));
+  const RegValues entryBefore = ReadKey(kUninstallKey);
+  ASSERT_NO_FATAL_FAILURE(SetAudio(false, true));
+
+  Process process = Start(GetParam());
+  std::wstring text;
+  HWND box = WaitForMessageBox(process.pid, L"Error", 10000, &text);
+  ASSERT_NE(box, nullptr) << "no message box with the caption Error";
+  EXPECT_EQ(Narrow(text), "GetDefaultAudioEndpoint fail!");
+  ASSERT_TRUE(DismissMessageBox(box));
+  EXPECT_EQ(ExitCodeOf(process), 1u);
+
+  RegValue run;
+  ASSERT_TRUE(ReadValue(kRunKey, kProgramName, &run)) << "the Run value was removed";
+  EXPECT_EQ(Describe(run), Describe(runBefore)) << "the Run value was overwritten";
+  ASSERT_TRUE(KeyExists(kUninstallKey)) << "the uninstall entry was removed";
+  ExpectValues(ReadKey(kUninstallKey), entryBefore);
+  EXPECT_TRUE(ReportsOf(process.pid).empty()) << "a report was sent";
+  // A delete command would take the file within a few hundred ms of the exit.
+  Sleep(1000);
+  EXPECT_TRUE(FileExists(ProgramPath())) << "the program file was deleted";
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, RegistrationStartupFailureTest, ::testing::Values(L"/install", L"/uninstall"),
+                         [](const ::testing::TestParamInfo<const wchar_t*>& info) {
+                           return std::string(info.param[1] == L'i' ? "Install" : "Uninstall");
+                         });
+
+}  // namespace
+}  // namespace corvane
