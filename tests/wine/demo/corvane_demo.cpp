@@ -88,9 +88,9 @@ int main() {
     vdev::SetMute(dir, muted);
     Watch(dir, 1500);
   }
-  Say("another application changes only the volume");
+  Say("another application changes only the volume; the unchanged state is sent, and again 5 s later");
   vdev::SetVolume(dir, 0.8f);
-  Watch(dir, 4000);
+  Watch(dir, 5500);
 
   Say("closing Corvane (WM_CLOSE to its window)");
   HWND window = corvane::FindControlWindow(corvane.pid);

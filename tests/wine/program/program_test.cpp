@@ -31,7 +31,7 @@ Process ProgramTest::Start(const std::wstring& arguments) {
 
 Process ProgramTest::StartResident(const std::wstring& arguments) {
   Process process = Start(arguments);
-  HWND window = WaitForControlWindow(process.pid, 10000);
+  HWND window = WaitForControlWindow(process.pid, 20000);
   EXPECT_NE(window, nullptr) << "no control window";
   if (window) {
     printf("[ timing ] control window %lu ms after CreateProcessW\n", GetTickCount() - process.startTick);
