@@ -75,8 +75,8 @@ class ResyncTest : public ProgramTest {
         mine.push_back(&report);
         seen << " +" << report.tick - from << " ms [" << vdev::HexBytes(report.bytes) << "]";
       }
-      SCOPED_TRACE(name + ", reports after the period began:" + seen.str());
-      EXPECT_EQ(mine.size(), sends.size()) << "reports in the period";
+      SCOPED_TRACE(name + ", reports in ms after the checked span began:" + seen.str());
+      EXPECT_EQ(mine.size(), sends.size()) << "reports in the checked span";
       for (const ExpectedSend& send : sends) {
         size_t inWindow = 0;
         for (const vdev::Report* report : mine) {
@@ -120,7 +120,8 @@ TEST_F(ResyncTest, CommunicationsDeviceChangeRebindsReadsTheMuteAndOpensANewPeri
   SleepUntil(start + 500);
 
   // Console and multimedia roles of either flow: no re-bind (and no send, which the final count shows).
-  const int quietRoles[][2] = {{kRender, kConsole}, {kCapture, kConsole}, {kRender, kMultimedia}, {kCapture, kMultimedia}};
+  const int quietRoles[][2] = {
+      {kRender, kConsole}, {kCapture, kConsole}, {kRender, kMultimedia}, {kCapture, kMultimedia}};
   for (const auto& change : quietRoles) ASSERT_TRUE(vdev::ChangeDefaultDevice(dir_, change[0], change[1]));
   DWORD lastQuiet = WaitForEventTick(resident.pid, "default-changed", {}, 4);
   ASSERT_NE(lastQuiet, 0u);
