@@ -270,7 +270,8 @@ TEST_P(DefaultDeviceTest, RebindsOnlyForTheCommunicationsRole) {
   for (const vdev::LogEntry& entry : AudioEventsOf(dir_, resident.pid)) {
     bindsBefore += entry.event == "get-default-endpoint";
   }
-  Sleep(500);  // past the start-up send
+  // Past the start-up send; the next one of the period is 5 s away.
+  ASSERT_TRUE(WaitForReportOnEach(dir_, 0, resident.pid, keyboard_, MuteReport(false), 3000));
   size_t reportsBefore = ReportCount();
 
   ASSERT_TRUE(vdev::ChangeDefaultDevice(dir_, change.flow, change.role));
