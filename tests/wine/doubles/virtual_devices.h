@@ -51,7 +51,8 @@
 // Files written by the doubles (lines "TICK PID EVENT ...", TICK the
 // GetTickCount of the event in decimal, PID decimal):
 //
-//   hid.log      TICK PID attributes NAME              HidD_GetAttributes answered
+//   hid.log      TICK PID attributes NAME RESULT       HidD_GetAttributes; RESULT is ok,
+//                                                      refused-access or failed
 //                TICK PID set-feature NAME RESULT HEX  HidD_SetFeature; RESULT is ok,
 //                                                      refused-length or refused-access;
 //                                                      HEX the buffer, bytes as "00 a1 01"
