@@ -140,5 +140,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
       DispatchMessageW(&message);
     }
   }
-  return got == 0 ? static_cast<int>(message.wParam) : 0;
+  // A GetMessageW error ends the loop instead of spinning, and is not reported as success.
+  return got == 0 ? static_cast<int>(message.wParam) : 1;
 }
