@@ -178,13 +178,16 @@ BOOL CALLBACK Start(INIT_ONCE*, void*, void**) {
 
 void LogHr(const char* event, HRESULT hr) { AppendLog(vdev::kAudioLog, "%s %08lx", event, static_cast<unsigned long>(hr)); }
 
-class EndpointVolume final : public IAudioEndpointVolume {
+// IUnknown of the double's objects. The last Release lets the object finish its
+// work, logs it under the object's name and deletes it.
+template <typename Derived, typename Interface>
+class Counted : public Interface {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (!out) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, __uuidof(IAudioEndpointVolume))) {
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, __uuidof(Interface))) {
       AddRef();
-      *out = static_cast<IAudioEndpointVolume*>(this);
+      *out = static_cast<Interface*>(this);
       return S_OK;
     }
     *out = nullptr;
@@ -194,11 +197,22 @@ class EndpointVolume final : public IAudioEndpointVolume {
   ULONG STDMETHODCALLTYPE Release() override {
     LONG left = InterlockedDecrement(&refs_);
     if (left == 0) {
-      AppendLog(vdev::kAudioLog, "last-release endpoint-volume");
-      delete this;
+      Derived* self = static_cast<Derived*>(this);
+      self->OnLastRelease();
+      AppendLog(vdev::kAudioLog, "last-release %s", Derived::kLogName);
+      delete self;
     }
     return left;
   }
+
+ private:
+  LONG refs_ = 1;
+};
+
+class EndpointVolume final : public Counted<EndpointVolume, IAudioEndpointVolume> {
+ public:
+  static constexpr const char* kLogName = "endpoint-volume";
+  void OnLastRelease() {}
 
   HRESULT STDMETHODCALLTYPE RegisterControlChangeNotify(IAudioEndpointVolumeCallback* callback) override {
     HRESULT hr = E_OUTOFMEMORY;
@@ -294,32 +308,12 @@ class EndpointVolume final : public IAudioEndpointVolume {
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetVolumeRange(float*, float*, float*) override { return E_NOTIMPL; }
-
- private:
-  LONG refs_ = 1;
 };
 
-class Device final : public IMMDevice {
+class Device final : public Counted<Device, IMMDevice> {
  public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, __uuidof(IMMDevice))) {
-      AddRef();
-      *out = static_cast<IMMDevice*>(this);
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    LONG left = InterlockedDecrement(&refs_);
-    if (left == 0) {
-      AppendLog(vdev::kAudioLog, "last-release device");
-      delete this;
-    }
-    return left;
-  }
+  static constexpr const char* kLogName = "device";
+  void OnLastRelease() {}
   HRESULT STDMETHODCALLTYPE Activate(REFIID iid, DWORD, PROPVARIANT*, void** out) override {
     HRESULT hr;
     if (!out) {
@@ -351,37 +345,18 @@ class Device final : public IMMDevice {
     *state = DEVICE_STATE_ACTIVE;
     return S_OK;
   }
-
- private:
-  LONG refs_ = 1;
 };
 
-class Enumerator final : public IMMDeviceEnumerator {
+class Enumerator final : public Counted<Enumerator, IMMDeviceEnumerator> {
  public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, __uuidof(IMMDeviceEnumerator))) {
-      AddRef();
-      *out = static_cast<IMMDeviceEnumerator*>(this);
-      return S_OK;
+  static constexpr const char* kLogName = "enumerator";
+  void OnLastRelease() {
+    EnterCriticalSection(&g_lock);
+    for (ClientRegistration& registration : g_clients) {
+      if (registration.owner == this) registration = {};
     }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    LONG left = InterlockedDecrement(&refs_);
-    if (left == 0) {
-      EnterCriticalSection(&g_lock);
-      for (ClientRegistration& registration : g_clients) {
-        if (registration.owner == this) registration = {};
-      }
-      LeaveCriticalSection(&g_lock);
-      if (g_setup.releaseDelayMs) Sleep(g_setup.releaseDelayMs);
-      AppendLog(vdev::kAudioLog, "last-release enumerator");
-      delete this;
-    }
-    return left;
+    LeaveCriticalSection(&g_lock);
+    if (g_setup.releaseDelayMs) Sleep(g_setup.releaseDelayMs);
   }
   HRESULT STDMETHODCALLTYPE EnumAudioEndpoints(EDataFlow, DWORD, IMMDeviceCollection**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetDefaultAudioEndpoint(EDataFlow flow, ERole role, IMMDevice** device) override {
@@ -440,9 +415,6 @@ class Enumerator final : public IMMDeviceEnumerator {
     LeaveCriticalSection(&g_lock);
     return hr;
   }
-
- private:
-  LONG refs_ = 1;
 };
 
 class ClassFactory final : public IClassFactory {
