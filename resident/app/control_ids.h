@@ -18,7 +18,3 @@ constexpr unsigned TIMER_INSTALL = 21;
 constexpr unsigned TIMER_UNINSTALL = 22;
 constexpr unsigned TIMER_REACQUIRE = 30;
 constexpr unsigned TIMER_LID_SUPPRESSED_BELOW = 10;
-
-// Menu and accelerator commands.
-constexpr unsigned IDM_ABOUT = 104;
-constexpr unsigned IDM_EXIT = 105;

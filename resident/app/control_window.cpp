@@ -6,15 +6,11 @@
 #include "app/resync_timers.h"
 #include "keyboard/feature_channel.h"
 #include "keyboard/feature_report.h"
+#include "res/resource.h"
 
 AppState App;
 
 namespace {
-
-constexpr UINT IDI_PROGRAM = 107;
-constexpr UINT IDI_SMALL = 108;
-constexpr UINT IDD_ABOUT = 103;
-constexpr UINT IDC_ACCELERATORS = 109;
 
 LRESULT OnCreate(HWND window) {
   InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&App.Window), window);
@@ -42,7 +38,7 @@ LRESULT OnMuteState(WPARAM flag) {
 LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
   switch (LOWORD(wParam)) {
     case IDM_ABOUT:
-      DialogBoxW(App.Instance, MAKEINTRESOURCEW(IDD_ABOUT), window, AboutDialogProc);
+      DialogBoxW(App.Instance, MAKEINTRESOURCEW(IDD_ABOUTBOX), window, AboutDialogProc);
       return 0;
     case IDM_EXIT:
       DestroyWindow(window);
@@ -67,7 +63,7 @@ void RegisterMainWindowClass(HINSTANCE instance) {
   windowClass.style = CS_HREDRAW | CS_VREDRAW;
   windowClass.lpfnWndProc = MainWindowProc;
   windowClass.hInstance = instance;
-  windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_PROGRAM));
+  windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_CORVANE));
   windowClass.hIconSm = LoadIconW(instance, MAKEINTRESOURCEW(IDI_SMALL));
   windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
@@ -124,7 +120,7 @@ INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
 }
 
 int RunMessageLoop(HINSTANCE instance) {
-  HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDC_ACCELERATORS));
+  HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_MAIN));
   MSG message;
   for (;;) {
     BOOL got = GetMessageW(&message, nullptr, 0, 0);

@@ -4,6 +4,7 @@
 #include "app/app_state.h"
 #include "app/control_window.h"
 #include "audio/endpoint_watch.h"
+#include "res/resource.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
   App.Mode = ParseRunMode(commandLine);
@@ -16,8 +17,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
     return 1;
   }
 
-  LoadStringW(instance, 103, App.Title, ARRAYSIZE(App.Title));
-  LoadStringW(instance, 109, App.ClassName, ARRAYSIZE(App.ClassName));
+  LoadStringW(instance, IDS_APP_TITLE, App.Title, ARRAYSIZE(App.Title));
+  LoadStringW(instance, IDS_CLASS_NAME, App.ClassName, ARRAYSIZE(App.ClassName));
   RegisterMainWindowClass(instance);
 
   if (HWND running = FindWindowW(App.ClassName, nullptr)) {

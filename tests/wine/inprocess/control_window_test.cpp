@@ -5,6 +5,7 @@
 
 #include "app/control_ids.h"
 #include "inprocess_support.h"
+#include "res/resource.h"
 
 namespace {
 
