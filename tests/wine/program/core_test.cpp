@@ -18,8 +18,6 @@ namespace {
 
 constexpr UINT kCommandExit = 105;
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
-
 class CoreTest : public ProgramTest {
  protected:
   // No report at all went to a device other than the keyboard, and every report was accepted.
@@ -130,12 +128,7 @@ TEST_F(CoreTest, SecondInstanceWithoutAudioEndpointReportsItAndLeavesTheFirstRes
   ASSERT_TRUE(vdev::WriteAudioSetup(dir_, setup));
 
   Process second = Start();
-  std::wstring text;
-  HWND box = WaitForMessageBox(second.pid, L"Error", 10000, &text);
-  ASSERT_NE(box, nullptr) << "no message box";
-  EXPECT_EQ(Narrow(text), "GetDefaultAudioEndpoint fail!");
-  ASSERT_TRUE(DismissMessageBox(box));
-  EXPECT_EQ(ExitCodeOf(second), 1u);
+  ASSERT_NO_FATAL_FAILURE(ExpectStartupFailure(second, "GetDefaultAudioEndpoint fail!"));
   EXPECT_TRUE(IsRunning(first));
   EXPECT_NE(FindControlWindow(first.pid), nullptr);
 }
@@ -190,14 +183,7 @@ TEST_P(StartupFailureTest, ShowsItsMessageAndExitsWithOne) {
   ASSERT_TRUE(vdev::WriteAudioSetup(dir_, setup));
 
   Process process = Start(failure.arguments);
-  std::wstring text;
-  HWND box = WaitForMessageBox(process.pid, L"Error", 10000, &text);
-  ASSERT_NE(box, nullptr) << "no message box with the caption Error";
-  EXPECT_EQ(Narrow(text), failure.text);
-  EXPECT_TRUE(IsRunning(process)) << "the message box does not wait for its answer";
-  EXPECT_EQ(FindControlWindow(process.pid), nullptr);
-  ASSERT_TRUE(DismissMessageBox(box));
-  EXPECT_EQ(ExitCodeOf(process), 1u);
+  ASSERT_NO_FATAL_FAILURE(ExpectStartupFailure(process, failure.text));
 
   std::vector<vdev::LogEntry> events = AudioEventsOf(dir_, process.pid);
   ASSERT_FALSE(events.empty());

@@ -55,4 +55,15 @@ DWORD ProgramTest::ExitCodeOf(const Process& process, DWORD timeoutMs) {
   return code;
 }
 
+void ProgramTest::ExpectStartupFailure(const Process& process, const std::string& text) {
+  std::wstring shown;
+  HWND box = WaitForMessageBox(process.pid, L"Error", 10000, &shown);
+  ASSERT_NE(box, nullptr) << "no message box with the caption Error";
+  EXPECT_EQ(std::string(shown.begin(), shown.end()), text);
+  EXPECT_TRUE(IsRunning(process)) << "the message box does not wait for its answer";
+  EXPECT_EQ(FindControlWindow(process.pid), nullptr);
+  ASSERT_TRUE(DismissMessageBox(box));
+  EXPECT_EQ(ExitCodeOf(process), 1u);
+}
+
 }  // namespace corvane

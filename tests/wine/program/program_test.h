@@ -25,6 +25,10 @@ class ProgramTest : public ::testing::Test {
   // Waits for the exit (10 s at most) and returns the exit code; fails the test on a timeout.
   DWORD ExitCodeOf(const Process& process, DWORD timeoutMs = 10000);
 
+  // The start-up failure message box of PROCESS (caption "Error") with TEXT, shown
+  // before any window exists; dismisses it and expects exit code 1.
+  void ExpectStartupFailure(const Process& process, const std::string& text);
+
   size_t ReportCount() const { return vdev::ReadReports(dir_).size(); }
 
   std::wstring dir_;

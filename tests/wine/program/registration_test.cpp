@@ -444,12 +444,7 @@ TEST_P(RegistrationStartupFailureTest, ReportsTheFailureAndLeavesRecordAndFileAl
   ASSERT_NO_FATAL_FAILURE(SetAudio(false, true));
 
   Process process = Start(GetParam());
-  std::wstring text;
-  HWND box = WaitForMessageBox(process.pid, L"Error", 10000, &text);
-  ASSERT_NE(box, nullptr) << "no message box with the caption Error";
-  EXPECT_EQ(Narrow(text), "GetDefaultAudioEndpoint fail!");
-  ASSERT_TRUE(DismissMessageBox(box));
-  EXPECT_EQ(ExitCodeOf(process), 1u);
+  ASSERT_NO_FATAL_FAILURE(ExpectStartupFailure(process, "GetDefaultAudioEndpoint fail!"));
 
   RegValue run;
   ASSERT_TRUE(ReadValue(kRunKey, kProgramName, &run)) << "the Run value was removed";
