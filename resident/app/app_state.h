@@ -19,6 +19,7 @@ struct AppState {
   HDEVNOTIFY UsbDeviceNotify;
   std::uint32_t LidClosed;
   std::uint32_t Mute;
+  bool UninstallReportSent;      // the indicator is off for good: nothing more goes to the keyboard
   GUID ContextGuid;              // written before the audio bind, read by the callbacks
   HWND Window;                   // null until WM_CREATE, read by the callbacks
   IAudioEndpointVolume* EndpointVolume;

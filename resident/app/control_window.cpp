@@ -29,6 +29,7 @@ LRESULT OnCreate(HWND window) {
 }
 
 LRESULT OnMuteState(WPARAM flag) {
+  if (App.UninstallReportSent) return 0;
   if (!AcceptMuteState(App.Mute, App.LidClosed != 0, flag)) return 0;
   SendKeyboardFeature(FEATURE_CMD_MUTE, LOBYTE(flag));
   App.LastActivityTick = GetTickCount();

@@ -3,11 +3,16 @@
 
 #include "app/app_state.h"
 #include "app/control_window.h"
+#include "app/elevation.h"
 #include "audio/endpoint_watch.h"
 #include "res/resource.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
   App.Mode = ParseRunMode(commandLine);
+  // Install and uninstall change the machine: without administrator rights this
+  // instance touches nothing and leaves the work to an elevated one.
+  int elevatedExitCode = 1;
+  if (HandOverToElevatedInstance(App.Mode, ReadTokenElevation(), &elevatedExitCode)) return elevatedExitCode;
   CoInitialize(nullptr);
 
   // The context must exist before any callback can compare against it.

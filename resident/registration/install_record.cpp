@@ -1,15 +1,14 @@
 #include "registration/install_record.h"
 
 #include "registration/install_record_values.h"
+#include "registration/record_rules.h"
 
 namespace {
 
 // A 32-bit program writes to the 64-bit view, where Windows looks for these keys.
-constexpr REGSAM RECORD_ACCESS = KEY_WRITE | KEY_WOW64_64KEY;
-
 bool OpenOrCreateKey(const WCHAR* path, HKEY* key) {
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, RECORD_ACCESS, key) == ERROR_SUCCESS) return true;
-  return RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, RECORD_ACCESS, nullptr, key, nullptr) ==
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, RECORD_WRITE_ACCESS, key) == ERROR_SUCCESS) return true;
+  return RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, RECORD_WRITE_ACCESS, nullptr, key, nullptr) ==
          ERROR_SUCCESS;
 }
 
@@ -49,15 +48,10 @@ void ReadFileVersion(const WCHAR* path, WORD* major, WORD* fourth) {
 }
 
 int WriteInstallRecord() {
-  HKEY runKey;
-  if (!OpenOrCreateKey(RUN_KEY, &runKey)) return 1;
   WCHAR path[PROGRAM_PATH_CAPACITY] = {};
   DWORD length = GetModuleFileNameW(nullptr, path, PROGRAM_PATH_CAPACITY);
-  // A cut-off path would record a program that does not exist.
-  if (length == 0 || length >= PROGRAM_PATH_CAPACITY) {
-    RegCloseKey(runKey);
-    return 1;
-  }
+  // A cut-off path would record a program that does not exist; no key is created for it.
+  if (length == 0 || length >= PROGRAM_PATH_CAPACITY) return 1;
 
   InstallRecordInputs inputs = {};
   inputs.ProgramPath = path;
@@ -71,6 +65,8 @@ int WriteInstallRecord() {
   static InstallRecord record;  // large; computed once per install
   ComputeInstallRecord(inputs, record);
 
+  HKEY runKey;
+  if (!OpenOrCreateKey(RUN_KEY, &runKey)) return 1;
   SetStringValue(runKey, PROGRAM_VALUE_NAME, record.RunCommand);
   RegCloseKey(runKey);
 

@@ -4,7 +4,6 @@
 #include <cstdint>
 
 constexpr const wchar_t* RUN_KEY = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
-constexpr const wchar_t* UNINSTALL_PARENT_KEY = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 constexpr const wchar_t* UNINSTALL_KEY = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Corvane";
 constexpr const wchar_t* PROGRAM_VALUE_NAME = L"Corvane";  // Run value and uninstall subkey
 

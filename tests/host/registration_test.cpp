@@ -1,4 +1,6 @@
-// The installation record's values and the self-delete command.
+// Administrator rights for install and uninstall, the installation record's
+// values, the rights of its registry keys, the end of an uninstall and the
+// self-delete command.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -6,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "app/elevation_rules.h"
 #include "registration/install_record_values.h"
+#include "registration/record_rules.h"
 #include "registration/self_delete_command.h"
 
 namespace {
@@ -154,9 +158,90 @@ TEST(InstallRecord, VersionAndDateFormats) {
   }
 }
 
-TEST(SelfDelete, QuotesTheShortPathAndRefusesWhatDoesNotFit) {
+TEST(Elevation, OnlyUnelevatedInstallAndUninstallRelaunchOnce) {
+  using S = ElevationState;
+  using Step = ElevationStep;
+  const struct {
+    RunMode Mode;
+    ElevationState Elevation;
+    bool Relaunched;
+    ElevationStep Expected;
+  } cases[] = {
+      {RunMode::Install, S::NotElevated, false, Step::Relaunch},
+      {RunMode::Uninstall, S::NotElevated, false, Step::Relaunch},
+      {RunMode::Install, S::NotElevated, true, Step::Refuse},
+      {RunMode::Uninstall, S::NotElevated, true, Step::Refuse},
+      {RunMode::Install, S::Elevated, false, Step::GoOn},
+      {RunMode::Uninstall, S::Elevated, true, Step::GoOn},
+      {RunMode::Uninstall, S::Unknown, false, Step::GoOn},
+      {RunMode::Normal, S::NotElevated, false, Step::GoOn},
+      {RunMode::Normal, S::NotElevated, true, Step::GoOn},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(DecideElevationStep(c.Mode, c.Elevation, c.Relaunched), c.Expected)
+        << "mode " << static_cast<int>(c.Mode) << ", elevation " << static_cast<int>(c.Elevation)
+        << ", relaunched " << c.Relaunched;
+  }
+  for (RunMode mode : {RunMode::Install, RunMode::Uninstall}) {
+    ASSERT_NE(RelaunchParameters(mode), nullptr);
+    EXPECT_EQ(ParseRunMode(RelaunchParameters(mode)), mode) << "the elevated instance gets the same mode";
+  }
+  EXPECT_EQ(RelaunchParameters(RunMode::Normal), nullptr);
+}
+
+// What each call made through the handle needs, as Microsoft documents it
+// (RegSetValueExW, RegDeleteValueW: KEY_SET_VALUE; RegEnumValueW: KEY_QUERY_VALUE),
+// and the 64-bit view named by every open and by the entry's deletion.
+TEST(RecordAccess, EveryHandleHasTheRightsOfItsCallsInThe64BitView) {
+  const struct {
+    const char* Use;
+    std::uint32_t Mask;
+    std::uint32_t Needed;
+  } cases[] = {
+      {"write the Run value and the entry's values", RECORD_WRITE_ACCESS, RIGHT_SET_VALUE},
+      {"delete the Run value", RUN_VALUE_REMOVE_ACCESS, RIGHT_SET_VALUE},
+      {"enumerate and delete the entry's values", ENTRY_VALUES_REMOVE_ACCESS, RIGHT_QUERY_VALUE | RIGHT_SET_VALUE},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.Mask & c.Needed, c.Needed) << c.Use;
+    EXPECT_EQ(c.Mask & (VIEW_64 | VIEW_32), VIEW_64) << c.Use;
+  }
+  EXPECT_EQ(RECORD_WRITE_ACCESS, 0x20106u) << "KEY_WRITE | KEY_WOW64_64KEY";
+  EXPECT_EQ(ENTRY_DELETE_VIEW, VIEW_64) << "RegDeleteKeyExW takes only the view";
+}
+
+TEST(UninstallEnd, OnlyARemovedRecordLetsTheProgramDeleteItself) {
+  const struct {
+    long Status;
+    bool Removed;
+  } statuses[] = {{0, true}, {2, true}, {3, false}, {5, false}, {1018, false}};  // 5 access denied, 1018 key deleted
+  for (const auto& c : statuses) EXPECT_EQ(CountsAsRemoved(c.Status), c.Removed) << "status " << c.Status;
+
+  const struct {
+    int Removal;
+    bool SelfDelete;
+    int ExitCode;
+  } ends[] = {{0, true, 0}, {1, false, 1}, {2, false, 1}};
+  for (const auto& c : ends) {
+    const UninstallEnd end = EndOfUninstall(c.Removal);
+    EXPECT_EQ(end.SelfDelete, c.SelfDelete) << "removal " << c.Removal;
+    EXPECT_EQ(end.ExitCode, c.ExitCode) << "removal " << c.Removal;
+  }
+}
+
+// "P" below stands for the quoted short path.
+std::wstring SelfDeleteCommand(const std::wstring& quotedPath) {
+  std::wstring text =
+      L"/c del /F Corvane_WMI_DLL.dll & for /l %i in (1,1,20) do if exist P (del /F P & if exist P ping -n 2 "
+      L"127.0.0.1 >nul)";
+  for (size_t at = text.find(L'P'); at != std::wstring::npos; at = text.find(L'P', at + quotedPath.size()))
+    text.replace(at, 1, quotedPath);
+  return text;
+}
+
+TEST(SelfDelete, RetriesTheQuotedShortPathAndDeletesTheCompanionOnce) {
   const wchar_t* shortPath = L"C:\\PROGRA~1\\Corvane\\CORVANE.EXE";
-  const std::wstring expected = L"/c del \"C:\\PROGRA~1\\Corvane\\CORVANE.EXE\" Corvane_WMI_DLL.dll /F";
+  const std::wstring expected = SelfDeleteCommand(L"\"C:\\PROGRA~1\\Corvane\\CORVANE.EXE\"");
   const unsigned exact = static_cast<unsigned>(expected.size() + 1);
 
   std::vector<wchar_t> fits(exact, L'#');
@@ -168,9 +253,15 @@ TEST(SelfDelete, QuotesTheShortPathAndRefusesWhatDoesNotFit) {
   EXPECT_EQ(std::wstring(tooSmall.begin(), tooSmall.end()), std::wstring(exact - 1, L'#'))
       << "nothing is written when the command does not fit";
 
-  wchar_t blank[64];
-  ASSERT_TRUE(BuildSelfDeleteParameters(L"C:\\My Dir\\C.EXE", blank, 64));
-  EXPECT_STREQ(blank, L"/c del \"C:\\My Dir\\C.EXE\" Corvane_WMI_DLL.dll /F");
+  wchar_t blank[SELF_DELETE_PARAMETERS_CAPACITY];
+  ASSERT_TRUE(BuildSelfDeleteParameters(L"C:\\My Dir\\C.EXE", blank, SELF_DELETE_PARAMETERS_CAPACITY));
+  EXPECT_EQ(std::wstring(blank), SelfDeleteCommand(L"\"C:\\My Dir\\C.EXE\""));
+
+  const std::wstring longest(PROGRAM_PATH_CAPACITY - 1, L'D');
+  wchar_t whole[SELF_DELETE_PARAMETERS_CAPACITY];
+  ASSERT_TRUE(BuildSelfDeleteParameters(longest.c_str(), whole, SELF_DELETE_PARAMETERS_CAPACITY))
+      << "the longest path fits the program's buffer";
+  EXPECT_EQ(std::wstring(whole), SelfDeleteCommand(L"\"" + longest + L"\""));
 }
 
 }  // namespace
