@@ -1,8 +1,8 @@
 // Corvane.exe installing and uninstalling itself, read back from the test
 // prefix's registry (the 64-bit view, where Windows looks for both keys) and
 // file system: the record that "/install" writes, its removal by "/uninstall"
-// together with the indicator and the program file, and start-up failures that
-// must leave both alone.
+// together with the indicator and the program file (also when the program is
+// slow to exit), and failures that must leave both alone.
 
 #include <windows.h>
 
@@ -364,6 +364,7 @@ struct UninstallCase {
   bool blank;        // the program's folder has a blank in its path
   bool keyboard;     // the keyboard is plugged in
   bool installed;    // a resident started with "/install" runs and its record exists
+  DWORD exitDelayMs; // the uninstaller's teardown takes this long after the delete command started
 };
 
 void PrintTo(const UninstallCase& test, std::ostream* out) { *out << test.name; }
@@ -387,12 +388,19 @@ TEST_P(RegistrationUninstallTest, TurnsTheIndicatorOffRemovesTheRecordAndDeletes
   if (test.installed) {
     installed = StartResident(L"/install");
     ASSERT_TRUE(WaitForRecord()) << "the install left no record";
-    // A subkey that only deleting the whole entry removes.
-    ASSERT_TRUE(WriteValues((std::wstring(kUninstallKey) + L"\\Parts").c_str(), {{L"Part", Dword(1)}}));
+    // A value that the record does not write goes with the entry too.
+    ASSERT_TRUE(WriteValues(kUninstallKey, {{L"Comments", Text(L"not written by the install")}}));
     HANDLE companion = CreateFileW(AppFile(kCompanionFile).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                    FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(companion, INVALID_HANDLE_VALUE) << "cannot create the companion file";
     CloseHandle(companion);
+  }
+
+  if (test.exitDelayMs) {
+    vdev::AudioSetup slow;
+    slow.muted = true;
+    slow.unregisterDelayMs = test.exitDelayMs;
+    ASSERT_TRUE(vdev::WriteAudioSetup(dir_, slow));
   }
 
   Process uninstalling = Start(L"/uninstall");
@@ -400,12 +408,21 @@ TEST_P(RegistrationUninstallTest, TurnsTheIndicatorOffRemovesTheRecordAndDeletes
     EXPECT_EQ(ExitCodeOf(installed), 0u) << "the resident did not hand over";
   }
   EXPECT_EQ(ExitCodeOf(uninstalling), 0u);
+  const DWORD exitTick = GetTickCount();
 
   std::map<std::string, std::vector<std::string>> expectedReports;
   for (const std::string& name : keyboard_) {
     expectedReports[name] = {vdev::HexBytes(MuteReport(false)) + " ok"};
   }
   EXPECT_EQ(ReportsOf(uninstalling.pid), expectedReports) << "reports of the uninstalling instance";
+  if (test.exitDelayMs) {
+    // The delete command starts right after the report; the exit came that much later.
+    DWORD reportTick = exitTick;
+    for (const vdev::Report& report : vdev::ReadReports(dir_)) {
+      if (report.pid == uninstalling.pid) reportTick = report.tick;
+    }
+    EXPECT_GE(exitTick - reportTick, test.exitDelayMs - 500) << "the exit was not delayed";
+  }
 
   EXPECT_FALSE(ValueExists(kRunKey, kProgramName)) << "the Run value stays";
   EXPECT_FALSE(KeyExists(kUninstallKey)) << "the uninstall entry stays or was created";
@@ -425,11 +442,34 @@ TEST_P(RegistrationUninstallTest, TurnsTheIndicatorOffRemovesTheRecordAndDeletes
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, RegistrationUninstallTest,
-    ::testing::Values(UninstallCase{"Installed", false, true, true},
-                      UninstallCase{"InstalledInPathWithBlank", true, true, true},
-                      UninstallCase{"KeyboardAbsent", false, false, true},
-                      UninstallCase{"RecordAlreadyMissing", false, true, false}),
+    ::testing::Values(UninstallCase{"Installed", false, true, true, 0},
+                      UninstallCase{"InstalledInPathWithBlank", true, true, true, 0},
+                      UninstallCase{"KeyboardAbsent", false, false, true, 0},
+                      UninstallCase{"RecordAlreadyMissing", false, true, false, 0},
+                      UninstallCase{"SlowExit", false, true, true, 4000}),
     [](const ::testing::TestParamInfo<UninstallCase>& info) { return std::string(info.param.name); });
+
+// An uninstall entry that cannot be deleted (it has a subkey, which the record
+// never has and RegDeleteKeyExW refuses): the indicator still goes off, but the
+// program keeps its file, so that the uninstall can be retried, and exits with 1.
+TEST_F(RegistrationTest, UninstallThatCannotRemoveTheRecordKeepsItsFileAndExitsWith1) {
+  ASSERT_NO_FATAL_FAILURE(SetAudio(true, false));
+  Process installed = StartResident(L"/install");
+  ASSERT_TRUE(WaitForRecord()) << "the install left no record";
+  ASSERT_TRUE(WriteValues((std::wstring(kUninstallKey) + L"\\Parts").c_str(), {{L"Part", Dword(1)}}));
+
+  Process uninstalling = Start(L"/uninstall");
+  EXPECT_EQ(ExitCodeOf(installed), 0u) << "the resident did not hand over";
+  EXPECT_EQ(ExitCodeOf(uninstalling), 1u);
+
+  std::map<std::string, std::vector<std::string>> expectedReports;
+  for (const std::string& name : keyboard_) expectedReports[name] = {vdev::HexBytes(MuteReport(false)) + " ok"};
+  EXPECT_EQ(ReportsOf(uninstalling.pid), expectedReports) << "reports of the uninstalling instance";
+  EXPECT_TRUE(KeyExists(kUninstallKey)) << "the entry was deleted after all";
+  // A delete command would retry within about a second of the exit.
+  Sleep(2500);
+  EXPECT_TRUE(FileExists(ProgramPath())) << "the program file was deleted";
+}
 
 // Without an audio endpoint neither mode gets past start-up: an earlier record
 // is neither overwritten nor removed, and the file stays.
