@@ -12,7 +12,7 @@ constexpr const wchar_t* PIECES[] = {
     L"/c del /F Corvane_WMI_DLL.dll & for /l %i in (1,1,20) do (if exist \"", nullptr,
     L"\" del /F \"", nullptr,
     L"\" & if exist \"", nullptr,
-    L"\" ping -n 2 127.0.0.1 >nul)",
+    L"\" ping -n 2 127.0.0.1 >nul )",
 };
 
 unsigned TextLength(const wchar_t* text) {

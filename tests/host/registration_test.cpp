@@ -233,7 +233,7 @@ TEST(UninstallEnd, OnlyARemovedRecordLetsTheProgramDeleteItself) {
 std::wstring SelfDeleteCommand(const std::wstring& quotedPath) {
   std::wstring text =
       L"/c del /F Corvane_WMI_DLL.dll & for /l %i in (1,1,20) do (if exist P del /F P & if exist P ping -n 2 "
-      L"127.0.0.1 >nul)";
+      L"127.0.0.1 >nul )";
   for (size_t at = text.find(L'P'); at != std::wstring::npos; at = text.find(L'P', at + quotedPath.size()))
     text.replace(at, 1, quotedPath);
   return text;

@@ -5,6 +5,8 @@
 
 #include "app/control_ids.h"
 #include "inprocess_support.h"
+#include "registration/install_record_values.h"
+#include "registration/uninstall.h"
 #include "res/resource.h"
 
 namespace {
@@ -32,6 +34,30 @@ TEST_F(ControlWindow, ClosedLidOnlyStoresTheMuteState) {
   EXPECT_EQ(App.Mute, 1u);
   EXPECT_TRUE(NewReports().empty());
   EXPECT_EQ(App.LastActivityTick, 12345u);
+}
+
+// The uninstall entry gets a subkey, which the entry's deletion refuses: the
+// record stays, so RunUninstall ends with quit code 1 and starts no command that
+// would delete this test program.
+TEST_F(ControlWindow, UninstallThatKeepsTheRecordQuitsWith1AndThenSendsNothing) {
+  const std::wstring part = std::wstring(UNINSTALL_KEY) + L"\\Part";
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, part.c_str(), 0, nullptr, 0, KEY_WRITE | KEY_WOW64_64KEY, nullptr,
+                            &key, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+  PostMessageW(App.Window, WM_MUTE_STATE, 1, 0);  // still queued when the last report goes out
+
+  RunUninstall();
+  // PeekMessageW returns WM_QUIT whatever its filter.
+  const std::vector<PostedMessage> posted = TakePosted();
+  const std::vector<PostedMessage> expected = {{WM_MUTE_STATE, 1}, {WM_QUIT, 1}};
+  ASSERT_EQ(posted, expected);
+  Deliver({posted.front()});
+  EXPECT_EQ(NewReports(), ReportsOnEveryKeyboardInterface("00 a1 00 00 00 00 00 00 00"));
+
+  EXPECT_EQ(RegDeleteKeyExW(HKEY_LOCAL_MACHINE, part.c_str(), KEY_WOW64_64KEY, 0), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteKeyExW(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, KEY_WOW64_64KEY, 0), ERROR_SUCCESS);
 }
 
 TEST_F(ControlWindow, ResendTimerPostsTheStoredStateAndRearmsItself) {
