@@ -8,8 +8,6 @@
 constexpr std::uint32_t RIGHT_QUERY_VALUE = 0x0001;
 constexpr std::uint32_t RIGHT_SET_VALUE = 0x0002;
 constexpr std::uint32_t RIGHT_CREATE_SUB_KEY = 0x0004;
-constexpr std::uint32_t RIGHT_ENUMERATE_SUB_KEYS = 0x0008;
-constexpr std::uint32_t RIGHT_DELETE = 0x00010000;
 constexpr std::uint32_t RIGHT_READ_CONTROL = 0x00020000;
 constexpr std::uint32_t RIGHTS_KEY_WRITE = RIGHT_READ_CONTROL | RIGHT_SET_VALUE | RIGHT_CREATE_SUB_KEY;
 // The 64-bit registry view, where Windows looks for both keys, also for a 32-bit program.

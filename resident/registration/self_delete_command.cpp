@@ -6,8 +6,9 @@ namespace {
 // retried about once a second (ping is the pause that every Windows has) for 20
 // rounds. Rounds after the deletion only find the file gone: not every cmd can
 // leave a for loop early. Wine's cmd misreads a parenthesised block after an if
-// within a for body, so the body is one block of two ifs. A null piece stands for
-// the quoted path.
+// within a for body, so the body is one block of two ifs, and it takes a ")" right
+// after ">nul" into the file name, hence the blank. A null piece stands for the
+// quoted path.
 constexpr const wchar_t* PIECES[] = {
     L"/c del /F Corvane_WMI_DLL.dll & for /l %i in (1,1,20) do (if exist \"", nullptr,
     L"\" del /F \"", nullptr,

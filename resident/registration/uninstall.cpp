@@ -13,9 +13,8 @@
 #include "registration/self_delete_command.h"
 
 static_assert(RIGHT_QUERY_VALUE == KEY_QUERY_VALUE && RIGHT_SET_VALUE == KEY_SET_VALUE &&
-                  RIGHT_CREATE_SUB_KEY == KEY_CREATE_SUB_KEY && RIGHT_ENUMERATE_SUB_KEYS == KEY_ENUMERATE_SUB_KEYS &&
-                  RIGHT_DELETE == DELETE && RIGHT_READ_CONTROL == READ_CONTROL && RIGHTS_KEY_WRITE == KEY_WRITE &&
-                  VIEW_64 == KEY_WOW64_64KEY && VIEW_32 == KEY_WOW64_32KEY,
+                  RIGHT_CREATE_SUB_KEY == KEY_CREATE_SUB_KEY && RIGHT_READ_CONTROL == READ_CONTROL &&
+                  RIGHTS_KEY_WRITE == KEY_WRITE && VIEW_64 == KEY_WOW64_64KEY && VIEW_32 == KEY_WOW64_32KEY,
               "the platform-free access rights are those of winnt.h");
 
 namespace {
