@@ -50,7 +50,6 @@ TEST(Elevation, UnelevatedInstallAndUninstallWaitForTheElevatedInstanceAndTakeIt
       {"unelevated uninstall", RunMode::Uninstall, ElevationState::NotElevated, false, true, 52, true},
       {"a relaunch still unelevated", RunMode::Uninstall, ElevationState::NotElevated, true, true, 1, false},
       {"elevated install", RunMode::Install, ElevationState::Elevated, false, false, -1, false},
-      {"unelevated normal start", RunMode::Normal, ElevationState::NotElevated, false, false, -1, false},
   };
   for (const auto& c : cases) {
     if (c.marked) {
