@@ -247,9 +247,9 @@ struct DefaultChange {
 
 class DefaultDeviceTest : public CoreTest, public ::testing::WithParamInterface<DefaultChange> {};
 
-// Only a new default communications device, of either flow, makes the program
-// bind afresh; it then sends the state again.
-TEST_P(DefaultDeviceTest, RebindsOnlyForTheCommunicationsRole) {
+// A new default output (render, console) or communications device (either flow)
+// makes the program bind afresh; it then sends the state again.
+TEST_P(DefaultDeviceTest, RebindsOnlyForTheOutputOrACommunicationsDevice) {
   const DefaultChange& change = GetParam();
   Process resident = StartResident();
   size_t bindsBefore = 0;
@@ -284,7 +284,8 @@ TEST_P(DefaultDeviceTest, RebindsOnlyForTheCommunicationsRole) {
 INSTANTIATE_TEST_SUITE_P(Roles, DefaultDeviceTest,
                          ::testing::Values(DefaultChange{"RenderCommunications", 0, 2, true},
                                            DefaultChange{"CaptureCommunications", 1, 2, true},
-                                           DefaultChange{"RenderConsole", 0, 0, false},
+                                           DefaultChange{"RenderConsole", 0, 0, true},
+                                           DefaultChange{"RenderMultimedia", 0, 1, false},
                                            DefaultChange{"CaptureMultimedia", 1, 1, false}),
                          [](const ::testing::TestParamInfo<DefaultChange>& info) {
                            return std::string(info.param.name);
