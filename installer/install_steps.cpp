@@ -35,7 +35,7 @@ HANDLE StopResident() {
   HANDLE process = nullptr;
   DWORD processId = 0;
   if (GetWindowThreadProcessId(resident, &processId)) process = OpenProcess(SYNCHRONIZE, FALSE, processId);
-  SendMessageW(resident, WM_DESTROY, 0, 0);
+  SendMessageTimeoutW(resident, WM_DESTROY, 0, 0, SMTO_ABORTIFHUNG, RESIDENT_ANSWER_WAIT_MS, nullptr);
   return process;
 }
 

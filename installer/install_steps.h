@@ -7,13 +7,18 @@
 constexpr const wchar_t* TARGET_FILE_NAME = L"Corvane.exe";
 constexpr const wchar_t* RESIDENT_CLASS_NAME = L"CORVANE";
 
+// How long the stop step waits for the resident to take its WM_DESTROY: a hung
+// resident, or another program's window of that class, must not hold the installer.
+constexpr UINT RESIDENT_ANSWER_WAIT_MS = 5000;
+
 // How long the extract step waits for a stopped resident to exit: Windows refuses to
 // replace the file of a program that is still running.
 constexpr DWORD RESIDENT_EXIT_WAIT_MS = 5000;
 
 // Step 1: tells a running resident to end (WM_DESTROY on its own main thread) and
 // returns its process, opened for waiting only, or null when none runs or its
-// process cannot be opened.
+// process cannot be opened. A resident that does not answer in time is waited for
+// all the same.
 HANDLE StopResident();
 
 // Step 2: waits for the stopped resident (if any) to exit, then writes the carried

@@ -101,6 +101,19 @@ LRESULT CALLBACK InstallerWindowProc(HWND window, UINT message, WPARAM wParam, L
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
+// The installer runs elevated from wherever it was downloaded to: DLLs that the
+// system libraries load later come from the system directory only, never from
+// beside the installer. Looked up at run time: Windows 7 has the function only with
+// update KB2533623, and an import would stop the loader there before any code
+// runs. Without it the installer goes on with the standard search order.
+void RestrictDllSearchToSystemDirectory() {
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  FARPROC found = kernel ? GetProcAddress(kernel, "SetDefaultDllDirectories") : nullptr;
+  if (!found) return;
+  auto setDefaultDirectories = reinterpret_cast<decltype(&SetDefaultDllDirectories)>(reinterpret_cast<void*>(found));
+  setDefaultDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
 void RegisterInstallerWindowClass(HINSTANCE instance) {
   WNDCLASSEXW windowClass = {};
   windowClass.cbSize = sizeof windowClass;
@@ -118,6 +131,7 @@ void RegisterInstallerWindowClass(HINSTANCE instance) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  RestrictDllSearchToSystemDirectory();
   LoadStringW(instance, IDS_TITLE, g_installer.Title, TEXT_CAPACITY);
   LoadStringW(instance, IDS_CLASS_NAME, g_installer.ClassName, TEXT_CAPACITY);
   RegisterInstallerWindowClass(instance);

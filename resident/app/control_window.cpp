@@ -92,7 +92,10 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_PAINT: return OnPaint(window);
     case WM_COMMAND: return OnCommand(window, wParam, lParam);
     case WM_TIMER: return OnTimer(wParam);
-    case WM_INPUT: return OnRawInput(lParam);
+    case WM_INPUT:
+      // The system cleans up after the input only in the default procedure.
+      OnRawInput(lParam);
+      return DefWindowProcW(window, message, wParam, lParam);
     case WM_DEVICECHANGE: return OnDeviceChange(wParam, lParam);
     case WM_POWERBROADCAST: return OnPowerBroadcast(wParam, lParam);
     case WM_MUTE_STATE: return OnMuteState(wParam);

@@ -29,7 +29,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
   if (HWND running = FindWindowW(App.ClassName, nullptr)) {
     if (App.Mode == RunMode::Normal) return 0;
     // Install and uninstall take over from the running instance.
-    SendMessageW(running, WM_CLOSE, 0, 0);
+    SendMessageTimeoutW(running, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, 5000, nullptr);  // 5 s at most for one that hangs
   }
   if (!CreateMainWindow(instance)) return 0;
 

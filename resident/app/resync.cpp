@@ -73,6 +73,10 @@ void StopResyncForClosedLid(ResyncHost& host) {
   host.KillTimer(TIMER_LOCK_POLL);
 }
 
+bool DefaultDeviceChangeRebinds(int flow, int role) {
+  return role == AUDIO_ROLE_COMMUNICATIONS || (flow == AUDIO_FLOW_RENDER && role == AUDIO_ROLE_CONSOLE);
+}
+
 bool AcceptMuteState(std::uint32_t& mute, bool lidClosed, std::uintptr_t flag) {
   mute = static_cast<std::uint32_t>(flag);
   return !lidClosed;

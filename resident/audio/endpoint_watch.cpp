@@ -2,6 +2,7 @@
 
 #include "app/app_state.h"
 #include "app/control_ids.h"
+#include "app/resync.h"
 
 CAudioEndpointVolumeCallBack VolumeCallback;
 CMMNotificationClient DeviceClient;
@@ -82,11 +83,16 @@ HRESULT CMMNotificationClient::OnDeviceAdded(LPCWSTR) { return S_OK; }
 HRESULT CMMNotificationClient::OnDeviceRemoved(LPCWSTR) { return S_OK; }
 HRESULT CMMNotificationClient::OnPropertyValueChanged(LPCWSTR, const PROPERTYKEY) { return S_OK; }
 
-// Audio service thread. Any flow: a new communications device may come with a new
-// render default, which the main thread binds afresh 200 ms after the last change.
-HRESULT CMMNotificationClient::OnDefaultDeviceChanged(EDataFlow, ERole role, LPCWSTR) {
+static_assert(eRender == AUDIO_FLOW_RENDER && eConsole == AUDIO_ROLE_CONSOLE &&
+                  eCommunications == AUDIO_ROLE_COMMUNICATIONS,
+              "the re-bind rule uses the values of mmdeviceapi.h");
+
+// Audio service thread. A new console render default, or a new communications
+// device of either flow, may leave the bound endpoint stale; the main thread binds
+// afresh 200 ms after the last such change.
+HRESULT CMMNotificationClient::OnDefaultDeviceChanged(EDataFlow flow, ERole role, LPCWSTR) {
   HWND window = CallbackWindow();
-  if (role == eCommunications && window) PostMessageW(window, WM_REACQUIRE_REARM, 0, 0);
+  if (window && DefaultDeviceChangeRebinds(flow, role)) PostMessageW(window, WM_REACQUIRE_REARM, 0, 0);
   return S_OK;
 }
 

@@ -16,8 +16,8 @@ class CAudioEndpointVolumeCallBack final : public IAudioEndpointVolumeCallback {
   LONG References = 1;  // the program's own reference, held until the process ends
 };
 
-// Called by the audio service on its own threads: a change of the default
-// communications device asks the main thread for a re-bind.
+// Called by the audio service on its own threads: a change of the default console
+// render device or of a communications device asks the main thread for a re-bind.
 class CMMNotificationClient final : public IMMNotificationClient {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;

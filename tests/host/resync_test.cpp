@@ -60,7 +60,10 @@ class VirtualWindow final : public ResyncHost {
     if (trigger == InputTrigger::Nudge) NudgeResync(lastActivityTick_, Tick(), *this);
   }
   void KeyboardArrival() { StartResyncWindow(3000, 21000, *this); }
-  void DefaultDeviceChanged() { SetTimer(TIMER_REACQUIRE, 200); }
+  // What the device client posts, handled at once as the main thread does.
+  void DefaultDeviceChanged(int flow, int role) {
+    if (DefaultDeviceChangeRebinds(flow, role)) SetTimer(TIMER_REACQUIRE, 200);
+  }
   void LockKeyToggled() { lockBitsChanged_ = true; }
   void CloseLid() {
     lidClosed_ = true;
@@ -140,7 +143,12 @@ class VirtualWindow final : public ResyncHost {
   std::vector<Send> sends_;
 };
 
-enum class Event { Start, Mute0, Mute1, Key, ForceReport, Arrival, DefaultDevice, LockToggle, LidClose, LidOpen };
+// Default-device changes by flow (render, capture) and role (console, multimedia, communications).
+enum class Event {
+  Start, Mute0, Mute1, Key, ForceReport, Arrival,
+  RenderConsole, RenderMultimedia, RenderCommunications, CaptureConsole, CaptureMultimedia, CaptureCommunications,
+  LockToggle, LidClose, LidOpen
+};
 
 struct TimedEvent {
   std::uint64_t At;
@@ -166,7 +174,12 @@ void Apply(VirtualWindow& window, Event event) {
     case Event::Key: window.KeyboardInput(InputTrigger::Nudge); break;
     case Event::ForceReport: window.KeyboardInput(InputTrigger::Force); break;
     case Event::Arrival: window.KeyboardArrival(); break;
-    case Event::DefaultDevice: window.DefaultDeviceChanged(); break;
+    case Event::RenderConsole: window.DefaultDeviceChanged(0, 0); break;
+    case Event::RenderMultimedia: window.DefaultDeviceChanged(0, 1); break;
+    case Event::RenderCommunications: window.DefaultDeviceChanged(0, 2); break;
+    case Event::CaptureConsole: window.DefaultDeviceChanged(1, 0); break;
+    case Event::CaptureMultimedia: window.DefaultDeviceChanged(1, 1); break;
+    case Event::CaptureCommunications: window.DefaultDeviceChanged(1, 2); break;
     case Event::LockToggle: window.LockKeyToggled(); break;
     case Event::LidClose: window.CloseLid(); break;
     case Event::LidOpen: window.OpenLid(); break;
@@ -200,11 +213,23 @@ const Timeline kTimelines[] = {
      {{100, 1}, {5100, 1}, {7400, 1}, {12400, 1}, {17400, 1}, {22400, 1}}},
     {"KeyboardArrivalSendsAfter3sPeriodOf21s", 0, 1, {{0, Event::Arrival}}, 40000,
      {{3000, 1}, {8000, 1}, {13000, 1}, {18000, 1}}},
-    {"DefaultDeviceChangeRebindsAndSends200msLater", 0, 1, {{0, Event::DefaultDevice}}, 40000,
+    {"CommunicationsChangeRebindsAndSends200msLater", 0, 1, {{0, Event::RenderCommunications}}, 40000,
      {{400, 1}, {5400, 1}, {10400, 1}, {15400, 1}}},
+    {"CaptureCommunicationsChangeRebindsToo", 0, 1, {{0, Event::CaptureCommunications}}, 40000,
+     {{400, 1}, {5400, 1}, {10400, 1}, {15400, 1}}},
+    {"NewDefaultOutputRebindsAndSends200msLater", 0, 1, {{0, Event::RenderConsole}}, 40000,
+     {{400, 1}, {5400, 1}, {10400, 1}, {15400, 1}}},
+    {"MultimediaAndCaptureConsoleChangesLeaveTheBind", 0, 1,
+     {{0, Event::RenderMultimedia}, {100, Event::CaptureConsole}, {200, Event::CaptureMultimedia}}, 40000, {}},
+    // "Set Default" changes console and multimedia; a headset brings communications
+    // of both flows. Each re-binding change restarts the delay, the others do not.
+    {"BurstOfChangesRebindsOnce200msAfterTheLastThatCounts", 0, 1,
+     {{0, Event::RenderConsole}, {150, Event::RenderMultimedia}, {150, Event::CaptureCommunications},
+      {300, Event::RenderCommunications}, {450, Event::RenderMultimedia}, {600, Event::CaptureMultimedia}},
+     40000, {{700, 1}, {5700, 1}, {10700, 1}, {15700, 1}}},
     {"ClosedLidSilencesEveryTriggerUntilOpened", 0, 0,
      {{0, Event::Start}, {7000, Event::LidClose}, {8000, Event::Mute1}, {9000, Event::Key},
-      {9200, Event::LockToggle}, {9500, Event::Arrival}, {10000, Event::DefaultDevice},
+      {9200, Event::LockToggle}, {9500, Event::Arrival}, {10000, Event::RenderConsole},
       {11000, Event::ForceReport}, {41000, Event::LidOpen}, {42000, Event::Key}},
      70000, {{100, 0}, {5100, 0}, {42200, 1}, {47200, 1}, {52200, 1}, {57200, 1}}},
     {"HoldOffMeasuredAcrossTickWrap", NEAR_WRAP, 1,

@@ -8,7 +8,9 @@
 #include <stddef.h>
 
 #include <string>
+#include <vector>
 
+#include "app/activity_sources.h"
 #include "app/control_ids.h"
 #include "inprocess_support.h"
 #include "program_driver.h"
@@ -180,6 +182,35 @@ TEST_F(LidSwitch, OtherSettingsShortDataAndOtherPowerEventsAreIgnored) {
   SendMessageW(App.Window, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, lid.lparam());
   EXPECT_EQ(App.LidClosed, 0u);
   EXPECT_TRUE(NewReports().empty());
+}
+
+using LockKeys = ControlWindowTest;
+
+// Through the window's own timer: the poll that sees the toggle nudges (arming the
+// period's end), and the polls after it, seeing the same state, do not.
+TEST_F(LockKeys, OnlyThePollRightAfterAToggleNudges) {
+  StartLockPoll();  // as the start-up read of the mute state does
+  BYTE keys[256];
+  ASSERT_TRUE(GetKeyboardState(keys));
+  keys[VK_CAPITAL] ^= 1;
+  ASSERT_TRUE(SetKeyboardState(keys));
+
+  std::vector<bool> nudged;
+  const DWORD start = GetTickCount();
+  MSG message;
+  while (nudged.size() < 5 && GetTickCount() - start < 5000) {
+    if (!PeekMessageW(&message, App.Window, 0, 0, PM_REMOVE)) {
+      Sleep(10);
+      continue;
+    }
+    DispatchMessageW(&message);
+    if (message.message == WM_TIMER && message.wParam == TIMER_LOCK_POLL) {
+      nudged.push_back(TimerPending(TIMER_WINDOW_END));
+    }
+  }
+  keys[VK_CAPITAL] ^= 1;
+  SetKeyboardState(keys);
+  EXPECT_EQ(nudged, (std::vector<bool>{true, false, false, false, false}));
 }
 
 }  // namespace

@@ -117,13 +117,13 @@ TEST_F(AudioCallbacks, VolumeOnlyChangePostsTheUnchangedFlag) {
   EXPECT_EQ(TakePosted(), expected);
 }
 
-TEST_F(AudioCallbacks, OnlyTheCommunicationsRoleAsksForARebindWhateverTheFlow) {
+TEST_F(AudioCallbacks, ConsoleRenderAndCommunicationsOfEitherFlowAskForARebind) {
   struct Case {
     EDataFlow flow;
     ERole role;
     bool rebind;
   } cases[] = {
-      {eRender, eConsole, false},        {eRender, eMultimedia, false}, {eRender, eCommunications, true},
+      {eRender, eConsole, true},         {eRender, eMultimedia, false},  {eRender, eCommunications, true},
       {eCapture, eConsole, false},       {eCapture, eMultimedia, false}, {eCapture, eCommunications, true},
   };
   for (const Case& c : cases) {

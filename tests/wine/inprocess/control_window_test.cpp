@@ -3,6 +3,10 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include "app/control_ids.h"
 #include "inprocess_support.h"
 #include "registration/install_record_values.h"
@@ -91,7 +95,26 @@ TEST_F(ControlWindow, FailedRebindLeavesTheTimersAsTheyWere) {
   EXPECT_FALSE(TimerPending(TIMER_WINDOW_END));
 }
 
-TEST_F(ControlWindow, UnreadableStateAtCreationStartsNoTimer) {
+std::string Describe(const RAWINPUTDEVICE& device, HWND window) {
+  char text[80];
+  wsprintfA(text, "%04x/%02x flags %lx %s", device.usUsagePage, device.usUsage, device.dwFlags,
+            device.hwndTarget == window ? "to the window" : "elsewhere");
+  return text;
+}
+
+// The window is never in the foreground: without input sinks aimed at it no key would count.
+TEST_F(ControlWindow, CreationRegistersRawInputSinksButWithoutAStateNoTimer) {
+  RAWINPUTDEVICE devices[8];
+  UINT capacity = ARRAYSIZE(devices);
+  UINT count = GetRegisteredRawInputDevices(devices, &capacity, sizeof devices[0]);
+  ASSERT_NE(count, static_cast<UINT>(-1)) << GetLastError();
+  std::vector<std::string> registered;
+  for (UINT i = 0; i < count; ++i) registered.push_back(Describe(devices[i], App.Window));
+  std::sort(registered.begin(), registered.end());
+  const std::vector<std::string> expected = {"0001/02 flags 100 to the window", "0001/06 flags 100 to the window",
+                                             "000c/01 flags 100 to the window", "ff00/01 flags 100 to the window"};
+  EXPECT_EQ(registered, expected);
+
   // The fixture's window was created without an endpoint.
   EXPECT_EQ(App.Mute, 0u);
   EXPECT_FALSE(TimerPending(TIMER_RESEND));

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <stdio.h>
+
 #include <algorithm>
 #include <iterator>
 #include <set>
@@ -80,6 +82,7 @@ std::wstring SystemDirectory() {
 }
 
 std::wstring TargetPath() { return SystemDirectory() + L"\\Corvane.exe"; }
+std::wstring TemporaryPath() { return TargetPath() + L".new"; }
 
 std::set<std::wstring> SystemDirectoryNames() {
   std::set<std::wstring> names;
@@ -221,6 +224,7 @@ class InstallerTest : public ::testing::Test {
     EndAllResidents();
     SetFileAttributesW(TargetPath().c_str(), FILE_ATTRIBUTE_NORMAL);
     DeleteFileW(TargetPath().c_str());
+    DeleteFileW(TemporaryPath().c_str());
     RemoveRecord();
   }
 
@@ -314,6 +318,44 @@ TEST_F(InstallerTest, FreshInstallWritesTheCarriedProgramAndStartsItInInstallMod
   std::vector<std::wstring> added;
   std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(added));
   EXPECT_EQ(added, std::vector<std::wstring>{L"Corvane.exe"}) << "files left beside the target";
+}
+
+// An interrupted install left a longer Corvane.exe.new: it is written over from
+// its start to the carried program's end, with nothing of the old tail kept.
+TEST_F(InstallerTest, LongerStaleTemporaryFileIsReplacedWhole) {
+  Bytes stale = previousProgram_;
+  stale.resize(embedded_.size() + 65536, 0xCC);
+  ASSERT_TRUE(WriteBytes(TemporaryPath(), stale));
+
+  Process installer = StartInstaller();
+  EXPECT_EQ(ExitCodeOf(installer), 0u);
+  Bytes installed = AtTarget();
+  EXPECT_TRUE(installed == embedded_) << installed.size() << " bytes at the target, " << embedded_.size()
+                                      << " carried";
+  EXPECT_EQ(GetFileAttributesW(TemporaryPath().c_str()), INVALID_FILE_ATTRIBUTES) << "the .new file remains";
+  ExpectStartedFromTargetInInstallMode(0);
+}
+
+// A window of class CORVANE that never answers (a hung resident, or another
+// program's) holds the installer up for the send's 5 s limit and the bounded 5 s
+// wait for its process; then the install goes on as after an answer.
+TEST_F(InstallerTest, WindowThatNeverAnswersHoldsTheInstallOnlyForTheTwoLimits) {
+  constexpr DWORD kBoundMs = 15000;
+  UnansweringWindow hung;
+  ASSERT_NE(hung.window(), nullptr) << "no window: " << GetLastError();
+  DWORD start = GetTickCount();
+  Process installer = StartInstaller();
+  ASSERT_TRUE(installer.handle);
+  DWORD exitCode = 0xDEADBEEF;
+  bool ended = WaitForExit(installer, kBoundMs, &exitCode);
+  printf("[ timing ] installer past a window that never answers: %lu ms\n", GetTickCount() - start);
+  ASSERT_TRUE(ended) << "still held up after " << kBoundMs << " ms";
+  EXPECT_EQ(exitCode, 0u);
+  EXPECT_TRUE(AtTarget() == embedded_) << "the target was not written";
+  // The Corvane it starts passes the same window.
+  start = GetTickCount();
+  ExpectStartedFromTargetInInstallMode(GetCurrentProcessId());
+  printf("[ timing ] the started Corvane recorded itself %lu ms after the installer ended\n", GetTickCount() - start);
 }
 
 struct UpgradeCase {

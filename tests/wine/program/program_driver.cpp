@@ -249,4 +249,37 @@ std::vector<unsigned char> MuteReport(bool muted) {
   return {0x00, 0xA1, static_cast<unsigned char>(muted ? 1 : 0), 0, 0, 0, 0, 0, 0};
 }
 
+UnansweringWindow::UnansweringWindow() {
+  created_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  release_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (created_ && release_) thread_ = CreateThread(nullptr, 0, Own, this, 0, nullptr);
+  if (thread_) WaitForSingleObject(created_, 5000);
+}
+
+UnansweringWindow::~UnansweringWindow() {
+  if (thread_) {
+    SetEvent(release_);
+    WaitForSingleObject(thread_, 5000);
+    CloseHandle(thread_);
+  }
+  if (release_) CloseHandle(release_);
+  if (created_) CloseHandle(created_);
+}
+
+DWORD WINAPI UnansweringWindow::Own(void* self) {
+  auto* owner = static_cast<UnansweringWindow*>(self);
+  WNDCLASSW windowClass = {};
+  windowClass.lpfnWndProc = DefWindowProcW;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.lpszClassName = kControlWindowClass;
+  RegisterClassW(&windowClass);  // fails harmlessly when an earlier one registered it
+  owner->window_ = CreateWindowExW(0, kControlWindowClass, L"Unanswering", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
+                                   CW_USEDEFAULT, 0, nullptr, nullptr, windowClass.hInstance, nullptr);
+  SetEvent(owner->created_);
+  // Waits without retrieving messages: whatever is sent to the window waits too.
+  WaitForSingleObject(owner->release_, INFINITE);
+  if (owner->window_) DestroyWindow(owner->window_);
+  return 0;
+}
+
 }  // namespace corvane

@@ -80,4 +80,22 @@ std::vector<vdev::LogEntry> AudioEventsOf(const std::wstring& dir, DWORD pid);
 // The mute command as the keyboard receives it.
 std::vector<unsigned char> MuteReport(bool muted);
 
+// A window of class CORVANE in this process whose thread never retrieves a message,
+// as a hung resident's or another program's window of that class. Gone with the object.
+class UnansweringWindow {
+ public:
+  UnansweringWindow();
+  UnansweringWindow(const UnansweringWindow&) = delete;
+  UnansweringWindow& operator=(const UnansweringWindow&) = delete;
+  ~UnansweringWindow();
+  HWND window() const { return window_; }
+
+ private:
+  static DWORD WINAPI Own(void* self);
+  HANDLE created_ = nullptr;
+  HANDLE release_ = nullptr;
+  HANDLE thread_ = nullptr;
+  HWND window_ = nullptr;
+};
+
 }  // namespace corvane

@@ -1,6 +1,6 @@
 // Corvane.exe's resync periods as the keyboard sees them: which reports arrive
 // on every keyboard interface after start-up, after a mute change of another
-// application and after a new default communications device, and that each
+// application and after a new default output or communications device, and that each
 // period falls silent when it ends.
 //
 // Expected sends are placed relative to the audio double's log of the mute
@@ -119,15 +119,14 @@ TEST_F(ResyncTest, CommunicationsDeviceChangeRebindsReadsTheMuteAndOpensANewPeri
   ASSERT_NE(start, 0u);
   SleepUntil(start + 500);
 
-  // Console and multimedia roles of either flow: no re-bind (and no send, which the final count shows).
-  const int quietRoles[][2] = {
-      {kRender, kConsole}, {kCapture, kConsole}, {kRender, kMultimedia}, {kCapture, kMultimedia}};
+  // Multimedia of either flow and capture console: no re-bind (and no send, which the final count shows).
+  const int quietRoles[][2] = {{kCapture, kConsole}, {kRender, kMultimedia}, {kCapture, kMultimedia}};
   for (const auto& change : quietRoles) ASSERT_TRUE(vdev::ChangeDefaultDevice(dir_, change[0], change[1]));
-  DWORD lastQuiet = WaitForEventTick(resident.pid, "default-changed", {}, 4);
+  DWORD lastQuiet = WaitForEventTick(resident.pid, "default-changed", {}, ARRAYSIZE(quietRoles));
   ASSERT_NE(lastQuiet, 0u);
   SleepUntil(lastQuiet + 800);
   ASSERT_EQ(EventTicks(resident.pid, "get-default-endpoint").size(), 1u)
-      << "a console or multimedia default-device change made the program bind again";
+      << "a multimedia or capture console default-device change made the program bind again";
 
   ASSERT_TRUE(vdev::SetMute(dir_, true));
   DWORD notify = WaitForEventTick(resident.pid, "notify", {"1"}, 1);
@@ -168,21 +167,22 @@ TEST_F(ResyncTest, CommunicationsDeviceChangeRebindsReadsTheMuteAndOpensANewPeri
                {rebind + 15200, true}});
 }
 
-// Changes 100 ms apart, alternating the flow: each one re-arms the 200 ms
-// delay, so the one re-bind comes after the last change, where a delay kept
-// from the first would have run out 200 ms before it.
-TEST_F(ResyncTest, CommunicationsChangesWithin200MsRebindOnceAfterTheLast) {
+// Changes 100 ms apart, communications of either flow and the output: each one
+// re-arms the 200 ms delay, so the one re-bind comes after the last change,
+// where a delay kept from the first would have run out 200 ms before it.
+TEST_F(ResyncTest, RebindingChangesWithin200MsRebindOnceAfterTheLast) {
   Process resident = StartResident();
   DWORD start = StartupReadTick(resident);
   ASSERT_NE(start, 0u);
   SleepUntil(start + 500);
 
-  const int flows[] = {kRender, kCapture, kRender, kCapture, kRender};
-  for (size_t i = 0; i < ARRAYSIZE(flows); ++i) {
+  const int burst[][2] = {{kRender, kCommunications}, {kCapture, kCommunications}, {kRender, kConsole},
+                           {kCapture, kCommunications}, {kRender, kConsole}};
+  for (size_t i = 0; i < ARRAYSIZE(burst); ++i) {
     if (i > 0) Sleep(100);
-    ASSERT_TRUE(vdev::ChangeDefaultDevice(dir_, flows[i], kCommunications));
+    ASSERT_TRUE(vdev::ChangeDefaultDevice(dir_, burst[i][0], burst[i][1]));
   }
-  ASSERT_NE(WaitForEventTick(resident.pid, "default-changed", {}, ARRAYSIZE(flows)), 0u);
+  ASSERT_NE(WaitForEventTick(resident.pid, "default-changed", {}, ARRAYSIZE(burst)), 0u);
   std::vector<DWORD> changes = EventTicks(resident.pid, "default-changed");
   for (size_t i = 1; i < changes.size(); ++i) {
     ASSERT_LT(changes[i] - changes[i - 1], 200u) << "change " << i << " came too late to count as the same burst";
