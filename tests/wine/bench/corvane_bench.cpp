@@ -91,8 +91,9 @@ std::vector<vdev::HidInterface> Devices(int count, int others) {
   for (int i = 0; i < others; ++i) {
     wchar_t name[32];
     swprintf(name, 32, L"other-%02d", i);
-    devices.push_back({name, static_cast<unsigned short>(0x2000 + i), static_cast<unsigned short>(0x0100 + i),
-                       i % 4 == 0});
+    // Another vendor than the keyboard's, whatever identifiers the build has; every fourth a mouse or keyboard.
+    devices.push_back({name, static_cast<unsigned short>(corvane::kKeyboardVendorId ^ (0x4000 + i)),
+                       static_cast<unsigned short>(0x0100 + i), i % 4 == 0});
   }
   for (int i = 0; i < count; ++i) {
     wchar_t name[32];
