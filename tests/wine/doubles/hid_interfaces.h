@@ -12,7 +12,7 @@ struct VirtualInterface {
   bool attributesFail;
 };
 
-constexpr int kMaxVirtualInterfaces = 32;
+constexpr int kMaxVirtualInterfaces = 64;
 
 // Reads the current list; returns the count (0 without a test folder).
 int LoadVirtualInterfaces(VirtualInterface (&interfaces)[kMaxVirtualInterfaces]);

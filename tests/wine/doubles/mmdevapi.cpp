@@ -171,6 +171,10 @@ BOOL CALLBACK Start(INIT_ONCE*, void*, void**) {
   ReadSetup();
   ApplyNewCommands(false);
   AppendLog(vdev::kAudioLog, "load");
+  // Without a test folder there is nothing to poll, and a process that measures
+  // its idle cost should not pay for the polling.
+  wchar_t commands[MAX_PATH];
+  if (!DoublesPath(vdev::kAudioCommandsFile, commands, MAX_PATH)) return TRUE;
   HANDLE thread = CreateThread(nullptr, 0, CommandPoll, nullptr, 0, nullptr);
   if (thread) CloseHandle(thread);
   return TRUE;

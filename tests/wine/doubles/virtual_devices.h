@@ -6,12 +6,12 @@
 // Everything lives in one folder per test, named by the environment variable
 // CORVANE_DOUBLES_DIR of the process under test (full Windows path, no
 // trailing backslash). A double whose process lacks the variable presents no
-// HID interface, an unmuted endpoint, and logs nothing.
+// HID interface, an unmuted endpoint, logs nothing and polls nothing.
 //
 // Files read by the doubles (plain text, UTF-8, one item a line, '#' starts a
 // comment line):
 //
-//   hid-interfaces.txt   one HID interface a line, in enumeration order:
+//   hid-interfaces.txt   one HID interface a line (at most 64), in enumeration order:
 //                          NAME VID PID [exclusive] [feature-length=N] [no-attributes]
 //                        NAME is a file in devices\ (the interface path that
 //                        SetupDi reports is its full path; CreateFileW opens it);
