@@ -24,6 +24,26 @@ std::wstring ProgramFolder();
 // A folder for one test or demo run under the build tree: build\windows-x64\wine-runs\NAME.
 std::wstring RunFolder(const std::wstring& name);
 
+// The system directory as this process names it (a 32-bit process's writes to it
+// land in SysWOW64 on 64-bit Windows).
+std::wstring SystemDirectory();
+
+// An installed Corvane runs from the system directory and takes hid.dll and
+// setupapi.dll from there: while this object lives the doubles from
+// ProgramFolder() stand in for the system's, which are put back when it goes.
+class VirtualKeyboardInSystemDirectory {
+ public:
+  explicit VirtualKeyboardInSystemDirectory(const std::wstring& dir);
+  ~VirtualKeyboardInSystemDirectory();
+  VirtualKeyboardInSystemDirectory(const VirtualKeyboardInSystemDirectory&) = delete;
+  VirtualKeyboardInSystemDirectory& operator=(const VirtualKeyboardInSystemDirectory&) = delete;
+  bool ready() const { return ready_; }
+
+ private:
+  std::wstring dir_;
+  bool ready_ = false;
+};
+
 // Three collections of the keyboard (the keyboard one exclusive, as Windows
 // keeps it), a foreign mouse, and two devices that share one identifier each.
 std::vector<vdev::HidInterface> KeyboardAndForeignDevices();
