@@ -78,7 +78,9 @@ std::wstring RunFolder(const std::wstring& name) {
 
 std::wstring SystemDirectory() {
   wchar_t path[MAX_PATH];
-  UINT length = GetSystemDirectoryW(path, MAX_PATH);
+  BOOL wow64 = FALSE;
+  UINT length = IsWow64Process(GetCurrentProcess(), &wow64) && wow64 ? GetSystemWow64DirectoryW(path, MAX_PATH)
+                                                                      : GetSystemDirectoryW(path, MAX_PATH);
   return length > 0 && length < MAX_PATH ? std::wstring(path, length) : std::wstring();
 }
 

@@ -24,8 +24,9 @@ std::wstring ProgramFolder();
 // A folder for one test or demo run under the build tree: build\windows-x64\wine-runs\NAME.
 std::wstring RunFolder(const std::wstring& name);
 
-// The system directory as this process names it (a 32-bit process's writes to it
-// land in SysWOW64 on 64-bit Windows).
+// The folder that files written to the system directory land in, named as a
+// program started from there reports its own path: SysWOW64 for a 32-bit process
+// on 64-bit Windows, whose writes to the system directory are redirected there.
 std::wstring SystemDirectory();
 
 // An installed Corvane runs from the system directory and takes hid.dll and
