@@ -55,41 +55,7 @@ void Watch(const std::wstring& dir, DWORD ms) {
   PrintNewReports(dir);
 }
 
-std::wstring SystemDirectory() {
-  wchar_t path[MAX_PATH];
-  UINT length = GetSystemDirectoryW(path, MAX_PATH);
-  return length && length < MAX_PATH ? std::wstring(path, length) : std::wstring();
-}
-
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-// The installed program runs from the system directory and takes hid.dll and
-// setupapi.dll from there: the doubles stand in for the system's during the demo
-// and the prefix's own files are put back at the end.
-class VirtualKeyboardInSystemDirectory {
- public:
-  explicit VirtualKeyboardInSystemDirectory(const std::wstring& dir) : dir_(dir) {
-    std::wstring system = SystemDirectory();
-    for (const wchar_t* file : {L"hid.dll", L"setupapi.dll"}) {
-      std::wstring installed = system + L"\\" + file;
-      std::wstring saved = dir_ + L"\\system-" + file;
-      if (!CopyFileW(installed.c_str(), saved.c_str(), FALSE) ||
-          !CopyFileW((corvane::ProgramFolder() + L"\\" + file).c_str(), installed.c_str(), FALSE))
-        return;
-    }
-    ready_ = true;
-  }
-  ~VirtualKeyboardInSystemDirectory() {
-    std::wstring system = SystemDirectory();
-    for (const wchar_t* file : {L"hid.dll", L"setupapi.dll"})
-      CopyFileW((dir_ + L"\\system-" + file).c_str(), (system + L"\\" + file).c_str(), FALSE);
-  }
-  bool ready() const { return ready_; }
-
- private:
-  std::wstring dir_;
-  bool ready_ = false;
-};
 
 // Prints the record as the registry holds it; false when there is none.
 bool PrintRecord() {
@@ -176,7 +142,7 @@ bool Uninstall(const std::wstring& dir, Process* corvane) {
   snprintf(line, sizeof line, "the uninstaller exited with code %lu; the resident it replaced with %lu",
            ended ? code : 99, residentCode);
   Say(line);
-  std::wstring installed = SystemDirectory() + L"\\Corvane.exe";
+  std::wstring installed = corvane::SystemDirectory() + L"\\Corvane.exe";
   corvane::WaitUntil(5000, [&] { return !Exists(installed); });
   printf("%7.3f s  %ls: %s\n", (GetTickCount() - g_start) / 1000.0, installed.c_str(),
          Exists(installed) ? "still there" : "deleted");
@@ -193,7 +159,7 @@ int main() {
     fprintf(stderr, "demo: cannot set up the virtual devices\n");
     return 1;
   }
-  VirtualKeyboardInSystemDirectory keyboard(dir);
+  corvane::VirtualKeyboardInSystemDirectory keyboard(dir);
   if (!keyboard.ready()) {
     fprintf(stderr, "demo: cannot place the virtual keyboard in the system directory\n");
     return 1;

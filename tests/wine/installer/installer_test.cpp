@@ -75,12 +75,6 @@ Bytes EmbeddedProgram() {
   return bytes;
 }
 
-std::wstring SystemDirectory() {
-  wchar_t path[MAX_PATH];
-  UINT length = GetSystemDirectoryW(path, MAX_PATH);
-  return length > 0 && length < MAX_PATH ? std::wstring(path, length) : std::wstring();
-}
-
 std::wstring TargetPath() { return SystemDirectory() + L"\\Corvane.exe"; }
 std::wstring TemporaryPath() { return TargetPath() + L".new"; }
 

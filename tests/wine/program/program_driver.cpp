@@ -76,6 +76,31 @@ std::wstring RunFolder(const std::wstring& name) {
   return bin.substr(0, bin.rfind(L'\\')) + L"\\wine-runs\\" + name;
 }
 
+std::wstring SystemDirectory() {
+  wchar_t path[MAX_PATH];
+  BOOL wow64 = FALSE;
+  UINT length = IsWow64Process(GetCurrentProcess(), &wow64) && wow64 ? GetSystemWow64DirectoryW(path, MAX_PATH)
+                                                                      : GetSystemDirectoryW(path, MAX_PATH);
+  return length > 0 && length < MAX_PATH ? std::wstring(path, length) : std::wstring();
+}
+
+VirtualKeyboardInSystemDirectory::VirtualKeyboardInSystemDirectory(const std::wstring& dir) : dir_(dir) {
+  std::wstring system = SystemDirectory();
+  for (const wchar_t* file : {L"hid.dll", L"setupapi.dll"}) {
+    std::wstring installed = system + L"\\" + file;
+    if (!CopyFileW(installed.c_str(), (dir_ + L"\\system-" + file).c_str(), FALSE) ||
+        !CopyBeside(ProgramFolder() + L"\\" + file, installed))
+      return;
+  }
+  ready_ = true;
+}
+
+VirtualKeyboardInSystemDirectory::~VirtualKeyboardInSystemDirectory() {
+  std::wstring system = SystemDirectory();
+  for (const wchar_t* file : {L"hid.dll", L"setupapi.dll"})
+    CopyFileW((dir_ + L"\\system-" + file).c_str(), (system + L"\\" + file).c_str(), FALSE);
+}
+
 std::vector<vdev::HidInterface> KeyboardAndForeignDevices() {
   const unsigned short vid = kKeyboardVendorId;
   const unsigned short pid = kKeyboardProductId;

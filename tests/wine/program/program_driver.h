@@ -24,6 +24,27 @@ std::wstring ProgramFolder();
 // A folder for one test or demo run under the build tree: build\windows-x64\wine-runs\NAME.
 std::wstring RunFolder(const std::wstring& name);
 
+// The folder that files written to the system directory land in, named as a
+// program started from there reports its own path: SysWOW64 for a 32-bit process
+// on 64-bit Windows, whose writes to the system directory are redirected there.
+std::wstring SystemDirectory();
+
+// An installed Corvane runs from the system directory and takes hid.dll and
+// setupapi.dll from there: while this object lives the doubles from
+// ProgramFolder() stand in for the system's, which are put back when it goes.
+class VirtualKeyboardInSystemDirectory {
+ public:
+  explicit VirtualKeyboardInSystemDirectory(const std::wstring& dir);
+  ~VirtualKeyboardInSystemDirectory();
+  VirtualKeyboardInSystemDirectory(const VirtualKeyboardInSystemDirectory&) = delete;
+  VirtualKeyboardInSystemDirectory& operator=(const VirtualKeyboardInSystemDirectory&) = delete;
+  bool ready() const { return ready_; }
+
+ private:
+  std::wstring dir_;
+  bool ready_ = false;
+};
+
 // Three collections of the keyboard (the keyboard one exclusive, as Windows
 // keeps it), a foreign mouse, and two devices that share one identifier each.
 std::vector<vdev::HidInterface> KeyboardAndForeignDevices();
