@@ -89,18 +89,17 @@ void OnLockPoll() {
   App.LockBits = bits;
 }
 
-LRESULT OnRawInput(LPARAM inputHandle) {
+void OnRawInput(LPARAM inputHandle) {
   HRAWINPUT input = reinterpret_cast<HRAWINPUT>(inputHandle);
   UINT size = 0;
   if (GetRawInputData(input, RID_INPUT, nullptr, &size, sizeof(RAWINPUTHEADER)) != 0 ||
       size < sizeof(RAWINPUTHEADER))
-    return 0;
+    return;
   auto* record = static_cast<unsigned char*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size));
-  if (!record) return 0;
+  if (!record) return;
   UINT fetched = GetRawInputData(input, RID_INPUT, record, &size, sizeof(RAWINPUTHEADER));
   if (fetched != static_cast<UINT>(-1) && fetched >= sizeof(RAWINPUTHEADER)) ActOnInput(record, fetched);
   HeapFree(GetProcessHeap(), 0, record);
-  return 0;
 }
 
 LRESULT OnDeviceChange(WPARAM event, LPARAM broadcast) {

@@ -10,6 +10,6 @@ void ReleaseActivityRegistrations();
 void StartLockPoll();
 void OnLockPoll();
 
-LRESULT OnRawInput(LPARAM inputHandle);
+void OnRawInput(LPARAM inputHandle);
 LRESULT OnDeviceChange(WPARAM event, LPARAM broadcast);
 LRESULT OnPowerBroadcast(WPARAM event, LPARAM setting);
