@@ -79,7 +79,7 @@ void ReleaseActivityRegistrations() {
 void StartLockPoll() {
   App.LockBits = ReadLockKeyBits();
   App.LockPollStarted = true;
-  SetTimer(App.Window, TIMER_LOCK_POLL, 200, nullptr);
+  ArmLockPoll(WindowTimers());
 }
 
 void OnLockPoll() {
@@ -111,7 +111,7 @@ LRESULT OnDeviceChange(WPARAM event, LPARAM broadcast) {
   if (!FindInterfaceName(record, reinterpret_cast<const DEV_BROADCAST_HDR*>(record)->dbch_size, &name, &length))
     return 0;
   if (IsKeyboardInterfacePath(reinterpret_cast<const WCHAR*>(name), length))
-    StartResyncWindow(3000, 21000, WindowTimers());
+    StartKeyboardArrivalResync(WindowTimers());
   return 0;
 }
 

@@ -7,7 +7,7 @@ constexpr unsigned WM_MUTE_STATE = 0x401;          // wParam: mute flag 0 or 1, 
 constexpr unsigned WM_ENDPOINT_REACQUIRE = 0x403;  // no parameters
 // The audio callbacks run on the audio service's threads and may not arm the
 // window's timers themselves; they post these and the main thread re-arms.
-constexpr unsigned WM_RESYNC_REARM = 0x404;     // re-arm TIMER_RESEND (5000) and TIMER_WINDOW_END (19000)
+constexpr unsigned WM_RESYNC_REARM = 0x404;     // re-arm the notification's period (TIMER_RESEND, TIMER_WINDOW_END)
 constexpr unsigned WM_REACQUIRE_REARM = 0x405;  // re-arm TIMER_REACQUIRE (200)
 
 // Window timers. Identifiers below TIMER_LID_SUPPRESSED_BELOW die unfired while the lid is closed.

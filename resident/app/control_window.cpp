@@ -101,10 +101,10 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_MUTE_STATE: return OnMuteState(wParam);
     case WM_ENDPOINT_REACQUIRE: return OnEndpointReacquire();
     case WM_RESYNC_REARM:
-      StartResyncWindow(5000, 19000, WindowTimers());
+      StartNotificationResync(WindowTimers());
       return 0;
     case WM_REACQUIRE_REARM:
-      SetTimer(window, TIMER_REACQUIRE, 200, nullptr);
+      ArmReacquire(WindowTimers());
       return 0;
     default: return DefWindowProcW(window, message, wParam, lParam);
   }

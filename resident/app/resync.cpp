@@ -9,6 +9,15 @@ constexpr std::uint32_t TRIGGERED_SEND_DELAY = 200;
 constexpr std::uint32_t RESEND_INTERVAL = 5000;
 constexpr std::uint32_t WINDOW_LENGTH = 19000;
 constexpr std::uint32_t HOLD_OFF = 1000;
+constexpr std::uint32_t ARRIVAL_SEND_DELAY = 3000;
+constexpr std::uint32_t ARRIVAL_WINDOW_LENGTH = 21000;
+constexpr std::uint32_t REACQUIRE_DELAY = 200;
+constexpr std::uint32_t LOCK_POLL_INTERVAL = 200;
+
+void StartResyncWindow(std::uint32_t resendDelay, std::uint32_t windowLength, ResyncHost& host) {
+  host.SetTimer(TIMER_RESEND, resendDelay);
+  host.SetTimer(TIMER_WINDOW_END, windowLength);
+}
 
 }  // namespace
 
@@ -58,14 +67,19 @@ void ForceResync(std::uint32_t& lastActivityTick, std::uint32_t now, ResyncHost&
   NudgeResync(lastActivityTick, now, host);
 }
 
-void StartResyncWindow(std::uint32_t resendDelay, std::uint32_t windowLength, ResyncHost& host) {
-  host.SetTimer(TIMER_RESEND, resendDelay);
-  host.SetTimer(TIMER_WINDOW_END, windowLength);
+void StartInitialResync(ResyncHost& host) { StartResyncWindow(INITIAL_SEND_DELAY, WINDOW_LENGTH, host); }
+
+void StartNotificationResync(ResyncHost& host) { StartResyncWindow(RESEND_INTERVAL, WINDOW_LENGTH, host); }
+
+void StartKeyboardArrivalResync(ResyncHost& host) {
+  StartResyncWindow(ARRIVAL_SEND_DELAY, ARRIVAL_WINDOW_LENGTH, host);
 }
 
-void StartInitialResync(ResyncHost& host) {
-  StartResyncWindow(INITIAL_SEND_DELAY, WINDOW_LENGTH, host);
-}
+void StartRebindResync(ResyncHost& host) { StartResyncWindow(TRIGGERED_SEND_DELAY, WINDOW_LENGTH, host); }
+
+void ArmReacquire(ResyncHost& host) { host.SetTimer(TIMER_REACQUIRE, REACQUIRE_DELAY); }
+
+void ArmLockPoll(ResyncHost& host) { host.SetTimer(TIMER_LOCK_POLL, LOCK_POLL_INTERVAL); }
 
 void StopResyncForClosedLid(ResyncHost& host) {
   host.KillTimer(TIMER_RESEND);

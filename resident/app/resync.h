@@ -32,8 +32,18 @@ void NudgeResync(std::uint32_t& lastActivityTick, std::uint32_t now, ResyncHost&
 // The keyboard's request for the state: bypasses the hold-off.
 void ForceResync(std::uint32_t& lastActivityTick, std::uint32_t now, ResyncHost& host);
 
-// Keyboard arrival (3000, 21000), re-bind (200, 19000), audio notification (5000, 19000).
-void StartResyncWindow(std::uint32_t resendDelay, std::uint32_t windowLength, ResyncHost& host);
+// Each trigger's period, its first send delay and length named once here for
+// the window and the tests' virtual clock alike.
+// A foreign audio notification (WM_RESYNC_REARM), sent at once by the caller: next send after 5 s.
+void StartNotificationResync(ResyncHost& host);
+// The keyboard plugged in: first send after 3 s, the period lasts 21 s.
+void StartKeyboardArrivalResync(ResyncHost& host);
+// A successful re-bind: first send after 200 ms.
+void StartRebindResync(ResyncHost& host);
+// A default-device change that re-binds: the re-bind runs 200 ms after the last such change.
+void ArmReacquire(ResyncHost& host);
+// The lock-key poll, every 200 ms.
+void ArmLockPoll(ResyncHost& host);
 
 // The values of EDataFlow and ERole (mmdeviceapi.h) that the re-bind rule tells apart.
 constexpr int AUDIO_FLOW_RENDER = 0;

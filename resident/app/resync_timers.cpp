@@ -45,6 +45,6 @@ void StartInitialSync() {
 LRESULT OnEndpointReacquire() {
   if (!RebindEndpoint()) return 0;
   App.LastActivityTick = GetTickCount();
-  StartResyncWindow(200, 19000, Host);
+  StartRebindResync(Host);
   return 0;
 }

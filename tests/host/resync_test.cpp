@@ -46,23 +46,23 @@ class VirtualWindow final : public ResyncHost {
   // What the window does at creation once the mute state was read.
   void Start() {
     lastActivityTick_ = Tick();
-    SetTimer(TIMER_LOCK_POLL, 200);
+    ArmLockPoll(*this);
     StartInitialResync(*this);
   }
   // The volume callback: posts the flag and restarts the period.
   void MuteNotification(std::uint32_t mute) {
     PostMuteState(mute);
-    StartResyncWindow(5000, 19000, *this);
+    StartNotificationResync(*this);
     Drain();
   }
   void KeyboardInput(InputTrigger trigger) {
     if (trigger == InputTrigger::Force) ForceResync(lastActivityTick_, Tick(), *this);
     if (trigger == InputTrigger::Nudge) NudgeResync(lastActivityTick_, Tick(), *this);
   }
-  void KeyboardArrival() { StartResyncWindow(3000, 21000, *this); }
+  void KeyboardArrival() { StartKeyboardArrivalResync(*this); }
   // What the device client posts, handled at once as the main thread does.
   void DefaultDeviceChanged(int flow, int role) {
-    if (DefaultDeviceChangeRebinds(flow, role)) SetTimer(TIMER_REACQUIRE, 200);
+    if (DefaultDeviceChangeRebinds(flow, role)) ArmReacquire(*this);
   }
   void LockKeyToggled() { lockBitsChanged_ = true; }
   void CloseLid() {
@@ -126,7 +126,7 @@ class VirtualWindow final : public ResyncHost {
       }
       if (message.Id == WM_ENDPOINT_REACQUIRE) {  // a re-bind that succeeds
         lastActivityTick_ = Tick();
-        StartResyncWindow(200, 19000, *this);
+        StartRebindResync(*this);
       }
     }
   }
@@ -263,6 +263,13 @@ TEST(ResyncPeriod, KeyWithinHoldOffMovesOnlyThePeriodEnd) {
   ASSERT_TRUE(window.IsPending(TIMER_WINDOW_END));
   EXPECT_EQ(window.Deadline(TIMER_WINDOW_END), 19900u);
   EXPECT_EQ(window.Deadline(TIMER_RESEND), 5200u);
+}
+
+// The period's end is seen in no send of the arrival's timeline (3 s + 3 x 5 s lies before 19 s too).
+TEST(ResyncPeriod, KeyboardArrivalHoldsThePeriodOpenFor21s) {
+  VirtualWindow window(0, 1);
+  window.KeyboardArrival();
+  EXPECT_EQ(window.Deadline(TIMER_WINDOW_END), 21000u);
 }
 
 TEST(ResyncPeriod, ClosingTheLidStopsPeriodAndLockPollAtOnce) {

@@ -9,7 +9,9 @@
 #include <stddef.h>
 #include <wchar.h>
 
+#include "double_support.h"
 #include "hid_interfaces.h"
+#include "virtual_devices.h"
 
 // GUID_DEVINTERFACE_HID
 static const GUID kHidInterfaceClass = {
@@ -22,6 +24,15 @@ struct InterfaceSet {
   int count;
   wchar_t paths[kMaxVirtualInterfaces][MAX_PATH];
 };
+
+// This process's sets so far; each creation and destruction logs both totals,
+// so the last line of a process shows a set it never destroyed.
+static LONG g_setsCreated;
+static LONG g_setsDestroyed;
+
+static void LogSetCounts(LONG created, LONG destroyed) {
+  AppendLog(vdev::kHidLog, "device-info-sets %ld %ld", created, destroyed);
+}
 
 static InterfaceSet* SetOf(HDEVINFO handle) {
   InterfaceSet* set = static_cast<InterfaceSet*>(handle);
@@ -45,6 +56,7 @@ HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR, HWND, DWORD 
       if (VirtualInterfacePath(interfaces[i].name, set->paths[set->count], MAX_PATH)) ++set->count;
     }
   }
+  LogSetCounts(InterlockedIncrement(&g_setsCreated), g_setsDestroyed);
   return set;
 }
 
@@ -120,6 +132,7 @@ BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO handle) {
   }
   set->magic = 0;
   HeapFree(GetProcessHeap(), 0, set);
+  LogSetCounts(g_setsCreated, InterlockedIncrement(&g_setsDestroyed));
   return TRUE;
 }
 

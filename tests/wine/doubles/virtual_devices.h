@@ -56,6 +56,9 @@
 //                TICK PID set-feature NAME RESULT HEX  HidD_SetFeature; RESULT is ok,
 //                                                      refused-length or refused-access;
 //                                                      HEX the buffer, bytes as "00 a1 01"
+//                TICK PID device-info-sets CREATED DESTROYED
+//                                                      the setupapi double's totals of this
+//                                                      process, after each set it creates or destroys
 //   audio.log    TICK PID load
 //                TICK PID class-object HR
 //                TICK PID get-default-endpoint FLOW ROLE HR

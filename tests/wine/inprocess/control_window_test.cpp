@@ -139,8 +139,13 @@ TEST_F(ControlWindow, ExitCommandAndCloseEndTheLoop) {
   }
 }
 
-TEST_F(ControlWindow, OtherCommandsGoToTheDefaultProcedure) {
-  EXPECT_EQ(SendMessageW(App.Window, WM_COMMAND, MAKEWPARAM(999, 0), 0), 0);
+// Raw input is cleaned up only in the default procedure, so its answer is the window's.
+TEST_F(ControlWindow, RawInputAndOtherCommandsGoToTheDefaultProcedure) {
+  DefaultProcedureCalls calls;
+  ASSERT_TRUE(calls.Installed()) << "no import of DefWindowProcW in this program";
+  EXPECT_EQ(SendMessageW(App.Window, WM_INPUT, RIM_INPUTSINK, 0), DefaultProcedureCalls::kAnswer);
+  EXPECT_EQ(SendMessageW(App.Window, WM_COMMAND, MAKEWPARAM(999, 0), 0), DefaultProcedureCalls::kAnswer);
+  EXPECT_EQ(calls.Messages(), (std::vector<UINT>{WM_INPUT, WM_COMMAND}));
   EXPECT_TRUE(IsWindow(App.Window));
 }
 

@@ -12,6 +12,60 @@ std::ostream& operator<<(std::ostream& out, const PostedMessage& posted) {
   return out << "{0x" << std::hex << posted.message << std::dec << ", " << posted.wParam << "}";
 }
 
+namespace {
+
+using WindowProcedure = LRESULT(WINAPI*)(HWND, UINT, WPARAM, LPARAM);
+WindowProcedure RealDefaultProcedure = nullptr;
+std::vector<UINT> DefaultProcedureMessages;
+
+LRESULT WINAPI RecordingDefaultProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  DefaultProcedureMessages.push_back(message);
+  RealDefaultProcedure(window, message, wParam, lParam);
+  return DefaultProcedureCalls::kAnswer;
+}
+
+// The import address table slot of FUNCTION from DLL in this program.
+void** ImportSlot(const char* dll, const char* function) {
+  auto* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
+  auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  for (auto* module = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); module->Name;
+       ++module) {
+    if (lstrcmpiA(reinterpret_cast<char*>(base + module->Name), dll) != 0) continue;
+    auto* name = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->OriginalFirstThunk);
+    auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->FirstThunk);
+    for (; name->u1.AddressOfData; ++name, ++slot) {
+      if (IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal)) continue;
+      auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + name->u1.AddressOfData);
+      if (lstrcmpA(reinterpret_cast<char*>(byName->Name), function) == 0)
+        return reinterpret_cast<void**>(&slot->u1.Function);
+    }
+  }
+  return nullptr;
+}
+
+void WriteSlot(void** slot, void* value) {
+  DWORD protection;
+  if (!VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &protection)) return;
+  *slot = value;
+  VirtualProtect(slot, sizeof *slot, protection, &protection);
+}
+
+}  // namespace
+
+DefaultProcedureCalls::DefaultProcedureCalls() : slot_(ImportSlot("user32.dll", "DefWindowProcW")) {
+  DefaultProcedureMessages.clear();
+  if (!slot_) return;
+  RealDefaultProcedure = reinterpret_cast<WindowProcedure>(*slot_);
+  WriteSlot(slot_, reinterpret_cast<void*>(&RecordingDefaultProcedure));
+}
+
+DefaultProcedureCalls::~DefaultProcedureCalls() {
+  if (slot_) WriteSlot(slot_, reinterpret_cast<void*>(RealDefaultProcedure));
+}
+
+const std::vector<UINT>& DefaultProcedureCalls::Messages() const { return DefaultProcedureMessages; }
+
 void ControlWindowTest::SetUp() {
   // One folder for the whole program: the doubles read the variable when loaded.
   dir_ = corvane::RunFolder(L"inprocess");

@@ -22,6 +22,21 @@ struct PostedMessage {
 };
 std::ostream& operator<<(std::ostream& out, const PostedMessage& posted);
 
+// While it lives, the window procedure's calls of DefWindowProcW (through this
+// program's import of it) are recorded and answered with kAnswer after the real
+// default procedure ran, so a test sees both the call and whose answer came back.
+class DefaultProcedureCalls {
+ public:
+  static constexpr LRESULT kAnswer = 0x5A17;
+  DefaultProcedureCalls();
+  ~DefaultProcedureCalls();
+  bool Installed() const { return slot_ != nullptr; }
+  const std::vector<UINT>& Messages() const;
+
+ private:
+  void** slot_ = nullptr;
+};
+
 class ControlWindowTest : public ::testing::Test {
  protected:
   void SetUp() override;

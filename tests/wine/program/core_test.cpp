@@ -12,6 +12,7 @@
 #include <stdio.h>
 
 #include <algorithm>
+#include <string>
 
 #include "program_test.h"
 
@@ -104,6 +105,50 @@ TEST_F(CoreTest, VolumeChangeOfAnotherApplicationResendsTheUnchangedMuteFlag) {
     EXPECT_TRUE(prompt) << name << " got no report right after the volume change";
   }
   ExpectOnlyKeyboardReports();
+}
+
+// A resident sends thousands of reports a day: every send gives back its device
+// set and its handles. Counted once the window is between two messages (a sent
+// message is handled only there), so no send is half done.
+TEST_F(CoreTest, ThousandSendsLeaveNoDeviceSetAndNoHandleBehind) {
+  Process resident = StartResident();
+  ASSERT_TRUE(WaitForReportOnEach(dir_, 0, resident.pid, keyboard_, MuteReport(false), 3000));
+  // Created and destroyed device sets of the resident, and its handle count.
+  auto settled = [&](std::vector<std::string>* sets, DWORD* handles) {
+    *handles = MAXDWORD;
+    for (int sample = 0; sample < 3; ++sample) {
+      SendToControlWindow(resident, WM_NULL);
+      DWORD count = 0;
+      ASSERT_TRUE(GetProcessHandleCount(resident.handle, &count)) << GetLastError();
+      *handles = std::min(*handles, count);
+    }
+    for (const vdev::LogEntry& entry : vdev::ReadLog(dir_, vdev::kHidLog)) {
+      if (entry.pid == resident.pid && entry.event == "device-info-sets") *sets = entry.fields;
+    }
+  };
+  DWORD handlesAfter10 = 0;
+  DWORD handlesAfter1000 = 0;
+  for (int total : {10, 1000}) {
+    SCOPED_TRACE(std::to_string(total) + " changes");
+    size_t before = 0;
+    for (const vdev::Report& report : vdev::ReadReports(dir_)) before += report.interfaceName == keyboard_.back();
+    std::string commands;
+    const int changes = total == 10 ? 10 : total - 10;
+    for (int i = 0; i < changes; ++i) commands += i % 2 ? "mute 0\n" : "mute 1\n";
+    ASSERT_TRUE(vdev::SendAudioCommand(dir_, commands.substr(0, commands.size() - 1)));
+    ASSERT_TRUE(WaitUntil(60000, [&] {
+      size_t sent = 0;
+      for (const vdev::Report& report : vdev::ReadReports(dir_)) sent += report.interfaceName == keyboard_.back();
+      return sent >= before + changes;
+    })) << "the resident did not send once per change";
+    std::vector<std::string> sets;
+    ASSERT_NO_FATAL_FAILURE(settled(&sets, total == 10 ? &handlesAfter10 : &handlesAfter1000));
+    ASSERT_EQ(sets.size(), 2u) << "the setupapi double logged no device set";
+    EXPECT_GE(std::stoul(sets[0]), static_cast<unsigned long>(total));
+    EXPECT_EQ(sets[0], sets[1]) << "device sets created and destroyed";
+  }
+  printf("[ handles ] %lu after 10 sends, %lu after 1000\n", handlesAfter10, handlesAfter1000);
+  EXPECT_EQ(handlesAfter1000, handlesAfter10);
 }
 
 TEST_F(CoreTest, SecondInstanceWithoutArgumentsExitsAfterItsOwnBindAndLeavesTheFirstResident) {
