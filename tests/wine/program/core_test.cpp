@@ -118,8 +118,8 @@ TEST_F(CoreTest, ThousandSendsLeaveNoDeviceSetAndNoHandleBehind) {
     *handles = MAXDWORD;
     for (int sample = 0; sample < 3; ++sample) {
       SendToControlWindow(resident, WM_NULL);
-      DWORD count = 0;
-      ASSERT_TRUE(GetProcessHandleCount(resident.handle, &count)) << GetLastError();
+      DWORD count = OpenHandleCount(resident);
+      ASSERT_NE(count, 0u) << "no handle count of the resident";
       *handles = std::min(*handles, count);
     }
     for (const vdev::LogEntry& entry : vdev::ReadLog(dir_, vdev::kHidLog)) {

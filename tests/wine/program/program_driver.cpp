@@ -1,5 +1,7 @@
 #include "program_driver.h"
 
+#include <winternl.h>
+
 #include <algorithm>
 
 namespace corvane {
@@ -198,6 +200,28 @@ HWND WaitForMessageBox(DWORD pid, const wchar_t* caption, DWORD timeoutMs, std::
 }
 
 bool DismissMessageBox(HWND box) { return PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0) != 0; }
+
+DWORD OpenHandleCount(const Process& process) {
+  DWORD count = 0;
+  if (GetProcessHandleCount(process.handle, &count) && count != 0) return count;
+  using Query = NTSTATUS(WINAPI*)(SYSTEM_INFORMATION_CLASS, PVOID, ULONG, PULONG);
+  auto query = reinterpret_cast<Query>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+  if (!query) return 0;
+  std::vector<BYTE> table(1 << 16);
+  NTSTATUS status;
+  ULONG needed = 0;
+  // STATUS_INFO_LENGTH_MISMATCH: the table grew past the buffer.
+  while ((status = query(SystemHandleInformation, table.data(), static_cast<ULONG>(table.size()), &needed)) ==
+         static_cast<NTSTATUS>(0xC0000004)) {
+    table.resize(std::max<size_t>(table.size() * 2, needed));
+  }
+  if (status < 0) return 0;
+  const auto* handles = reinterpret_cast<const SYSTEM_HANDLE_INFORMATION*>(table.data());
+  count = 0;
+  for (ULONG i = 0; i < handles->Count; ++i) count += handles->Handle[i].OwnerPid == process.pid;
+  return count;
+}
 
 void EndProcess(Process* process) {
   if (!process->handle) return;

@@ -78,6 +78,10 @@ HWND WaitForMessageBox(DWORD pid, const wchar_t* caption, DWORD timeoutMs, std::
 // Presses its OK button.
 bool DismissMessageBox(HWND box);
 
+// The handles PROCESS holds: GetProcessHandleCount where it counts them (Wine's
+// says 0), else the entries of the system's handle table owned by the process.
+DWORD OpenHandleCount(const Process& process);
+
 // Ends the process: dismisses its message boxes, closes its control window,
 // and terminates it when that does not end it in time. Closes the handle.
 void EndProcess(Process* process);
