@@ -171,8 +171,10 @@ TEST_F(AudioCallbacks, EndpointWatchBindsFollowsAChangeRebindsAndReleases) {
   std::vector<std::string> rebind;
   std::vector<vdev::LogEntry> events = corvane::AudioEventsOf(dir_, self);
   for (size_t i = eventsBefore; i < events.size(); ++i)
-    if (events[i].event != "last-release") rebind.push_back(events[i].event);
-  std::vector<std::string> expected = {"unregister-control-change-notify", "get-default-endpoint", "activate",
+    rebind.push_back(events[i].event + (events[i].event == "last-release" ? " " + events[i].fields.at(0) : ""));
+  // The old endpoint volume and device are let go of before the new ones are taken.
+  std::vector<std::string> expected = {"unregister-control-change-notify", "last-release endpoint-volume",
+                                       "last-release device", "get-default-endpoint", "activate",
                                        "register-control-change-notify", "get-mute"};
   EXPECT_EQ(rebind, expected);
 

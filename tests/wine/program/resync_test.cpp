@@ -146,7 +146,7 @@ TEST_F(ResyncTest, CommunicationsDeviceChangeRebindsReadsTheMuteAndOpensANewPeri
   bool afterChange = false;
   for (const vdev::LogEntry& entry : AudioEventsOf(dir_, resident.pid)) {
     afterChange = afterChange || (entry.event == "default-changed" && entry.fields.at(1) == "2");
-    if (!afterChange || entry.event == "default-changed" || entry.event == "last-release" || entry.event == "notify") {
+    if (!afterChange || entry.event == "default-changed" || entry.event == "notify") {
       continue;
     }
     std::string step = entry.event;
@@ -154,6 +154,7 @@ TEST_F(ResyncTest, CommunicationsDeviceChangeRebindsReadsTheMuteAndOpensANewPeri
     steps.push_back(step);
   }
   EXPECT_EQ(steps, (std::vector<std::string>{"unregister-control-change-notify 00000000",
+                                             "last-release endpoint-volume", "last-release device",
                                              "get-default-endpoint 0 0 00000000", "activate 00000000",
                                              "register-control-change-notify 00000000", "get-mute 00000000 1"}));
 
