@@ -182,8 +182,13 @@ TEST_F(AudioCallbacks, EndpointWatchBindsFollowsAChangeRebindsAndReleases) {
   EXPECT_EQ(App.Enumerator, nullptr);
   EXPECT_EQ(App.Device, nullptr);
   EXPECT_EQ(App.EndpointVolume, nullptr);
-  ASSERT_TRUE(vdev::SetMute(dir_, false));
-  Sleep(200);
+  // The double raises the volume change only after the mute change's callbacks returned.
+  ASSERT_TRUE(vdev::SendAudioCommand(dir_, "mute 0\nvolume 0.300"));
+  EXPECT_TRUE(corvane::WaitUntil(5000, [&] {
+    for (const vdev::LogEntry& entry : corvane::AudioEventsOf(dir_, self))
+      if (entry.event == "notify" && entry.fields.at(1) == "0.300") return true;
+    return false;
+  }));
   EXPECT_TRUE(TakePosted().empty());
   CoUninitialize();
 }
