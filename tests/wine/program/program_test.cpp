@@ -3,6 +3,15 @@
 #include <stdio.h>
 
 namespace corvane {
+namespace {
+
+std::string Hex(DWORD value) {
+  char text[16];
+  snprintf(text, sizeof text, "%08lx", value);
+  return text;
+}
+
+}  // namespace
 
 void ProgramTest::SetUp() {
   const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -32,7 +41,12 @@ Process ProgramTest::Start(const std::wstring& arguments) {
 Process ProgramTest::StartResident(const std::wstring& arguments) {
   Process process = Start(arguments);
   HWND window = WaitForControlWindow(process.pid, 20000);
-  EXPECT_NE(window, nullptr) << "no control window";
+  DWORD exitCode = STILL_ACTIVE;
+  if (!window && process.handle) GetExitCodeProcess(process.handle, &exitCode);
+  EXPECT_NE(window, nullptr) << "no control window of Corvane.exe (process " << process.pid << ", "
+                             << (exitCode == STILL_ACTIVE ? std::string("still running")
+                                                          : "exited with 0x" + Hex(exitCode))
+                             << ")";
   if (window) {
     printf("[ timing ] control window %lu ms after CreateProcessW\n", GetTickCount() - process.startTick);
   }
