@@ -210,10 +210,26 @@ bool StartQuiet(const std::wstring& program, Process* process) {
   return true;
 }
 
+// A figure that could not be measured is negative: it prints as "-" and the run
+// ends with exit code 1, so that no failed measurement reads like a result.
+// kNoFigure marks one that does not apply (the floor sends no report).
+constexpr double kNoFigure = -2;
+bool FigureMissing = false;
+
+void PrintFigure(int width, int decimals, double value) {
+  if (value >= 0) {
+    printf(" %*.*f", width, decimals, value);
+    return;
+  }
+  FigureMissing = FigureMissing || value != kNoFigure;
+  printf(" %*s", width, "-");
+}
+
 void PrintMs(const char* label, double corvane, double floor) {
   printf("  %-44s", label);
-  corvane >= 0 ? printf(" %10.1f", corvane) : printf(" %10s", "-");
-  floor >= 0 ? printf(" %10.1f\n", floor) : printf(" %10s\n", "-");
+  PrintFigure(10, 1, corvane);
+  PrintFigure(10, 1, floor);
+  printf("\n");
 }
 
 }  // namespace
@@ -293,7 +309,7 @@ int wmain(int argc, wchar_t** argv) {
 
   printf("  %-44s %10s %10s\n", "", "Corvane", "floor");
   PrintMs("start to window, ms", toWindow, floorToWindow);
-  PrintMs("start to first report, ms", toReport, -1);
+  PrintMs("start to first report, ms", toReport, kNoFigure);
   PrintMs("idle CPU over 40 s, ms", programIdle.programMs, floorIdle.programMs);
   PrintMs("wineserver CPU meanwhile, ms", programIdle.wineserverMs, floorIdle.wineserverMs);
   printf("  (idle: started without the doubles' folder, so that the doubles neither present nor poll anything)\n");
@@ -302,7 +318,10 @@ int wmain(int argc, wchar_t** argv) {
   for (int i = 0; i < 2; ++i) {
     for (int j = 0; j < 2; ++j) {
       const Latency& latency = latencies[i][j];
-      printf("  %-22d %-22d %8lu %8lu %8d\n", counts[i], others[j], latency.median, latency.max, latency.count);
+      printf("  %-22d %-22d", counts[i], others[j]);
+      PrintFigure(8, 0, latency.count ? static_cast<double>(latency.median) : -1);
+      PrintFigure(8, 0, latency.count ? static_cast<double>(latency.max) : -1);
+      printf(" %8d\n", latency.count);
     }
   }
   printf("\n  slider drag: %d volume changes %lu ms apart, %zu notifications over %lu ms\n", kDragSteps, kDragStepMs,
@@ -313,6 +332,9 @@ int wmain(int argc, wchar_t** argv) {
     for (size_t i = dragSkip; i < reports.size(); ++i) count += reports[i].interfaceName == name;
     printf("    %-20s %4d reports\n", name.c_str(), count);
   }
-  printf("    Corvane's CPU time during it: %.1f ms\n", dragCpu);
-  return 0;
+  printf("    Corvane's CPU time during it:");
+  PrintFigure(0, 1, dragCpu);
+  printf(" ms\n");
+  if (FigureMissing) fprintf(stderr, "bench: a figure could not be measured (\"-\")\n");
+  return FigureMissing ? 1 : 0;
 }
