@@ -45,16 +45,6 @@ void ArmReacquire(ResyncHost& host);
 // The lock-key poll, every 200 ms.
 void ArmLockPoll(ResyncHost& host);
 
-// The values of EDataFlow and ERole (mmdeviceapi.h) that the re-bind rule tells apart.
-constexpr int AUDIO_FLOW_RENDER = 0;
-constexpr int AUDIO_ROLE_CONSOLE = 0;
-constexpr int AUDIO_ROLE_COMMUNICATIONS = 2;
-
-// A default-device change arms TIMER_REACQUIRE when the device bound (render,
-// console) or a communications device (either flow, as a headset brings both)
-// changed; render multimedia and the other capture roles leave the bind as it is.
-bool DefaultDeviceChangeRebinds(int flow, int role);
-
 // The first period after window creation, once the mute state was read: first send after 100 ms.
 void StartInitialResync(ResyncHost& host);
 
