@@ -204,10 +204,18 @@ class HandOverTest : public CoreTest, public ::testing::WithParamInterface<const
  protected:
   bool Installs() const { return std::wstring(GetParam()) == L"/install"; }
 
-  // An install-mode instance stays resident: ends it past its install step and
-  // removes the record that step made in the prefix.
+  // An install-mode instance stays resident: ends it past its install step (its
+  // Run value written) and removes the record that step made in the prefix.
   void EndInstalledInstance(const Process& process) {
-    Sleep(500);
+    EXPECT_TRUE(WaitUntil(10000, [] {
+      HKEY run;
+      if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", 0,
+                        KEY_QUERY_VALUE | KEY_WOW64_64KEY, &run) != ERROR_SUCCESS)
+        return false;
+      bool written = RegQueryValueExW(run, L"Corvane", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+      RegCloseKey(run);
+      return written;
+    })) << "no install step";
     EXPECT_TRUE(IsRunning(process));
     SendToControlWindow(process, WM_CLOSE);
     EXPECT_EQ(ExitCodeOf(process), 0u);
