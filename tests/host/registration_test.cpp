@@ -1,6 +1,6 @@
 // Administrator rights for install and uninstall, the installation record's
-// values, the rights of its registry keys, the end of an uninstall and the
-// self-delete command.
+// values, the rights of its registry keys, the end of an uninstall, the
+// self-delete command and the renaming of a program file aside.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/elevation_rules.h"
+#include "registration/file_aside.h"
 #include "registration/install_record_values.h"
 #include "registration/record_rules.h"
 #include "registration/self_delete_command.h"
@@ -229,39 +230,81 @@ TEST(UninstallEnd, OnlyARemovedRecordLetsTheProgramDeleteItself) {
   }
 }
 
-// "P" below stands for the quoted short path.
-std::wstring SelfDeleteCommand(const std::wstring& quotedPath) {
-  std::wstring text =
-      L"/c del /F Corvane_WMI_DLL.dll & for /l %i in (1,1,20) do (if exist P del /F P & if exist P ping -n 2 "
-      L"127.0.0.1 >nul )";
-  for (size_t at = text.find(L'P'); at != std::wstring::npos; at = text.find(L'P', at + quotedPath.size()))
-    text.replace(at, 1, quotedPath);
-  return text;
-}
-
-TEST(SelfDelete, RetriesTheQuotedShortPathAndDeletesTheCompanionOnce) {
-  const wchar_t* shortPath = L"C:\\PROGRA~1\\Corvane\\CORVANE.EXE";
-  const std::wstring expected = SelfDeleteCommand(L"\"C:\\PROGRA~1\\Corvane\\CORVANE.EXE\"");
-  const unsigned exact = static_cast<unsigned>(expected.size() + 1);
-
-  std::vector<wchar_t> fits(exact, L'#');
-  ASSERT_TRUE(BuildSelfDeleteParameters(shortPath, fits.data(), exact));
-  EXPECT_EQ(std::wstring(fits.data()), expected);
-
-  std::vector<wchar_t> tooSmall(exact - 1, L'#');
-  EXPECT_FALSE(BuildSelfDeleteParameters(shortPath, tooSmall.data(), exact - 1));
-  EXPECT_EQ(std::wstring(tooSmall.begin(), tooSmall.end()), std::wstring(exact - 1, L'#'))
-      << "nothing is written when the command does not fit";
-
-  wchar_t blank[SELF_DELETE_PARAMETERS_CAPACITY];
-  ASSERT_TRUE(BuildSelfDeleteParameters(L"C:\\My Dir\\C.EXE", blank, SELF_DELETE_PARAMETERS_CAPACITY));
-  EXPECT_EQ(std::wstring(blank), SelfDeleteCommand(L"\"C:\\My Dir\\C.EXE\""));
+// The command runs under Wine in the in-process tests; here: which names it takes,
+// and that a command that does not fit leaves the buffer alone.
+TEST(SelfDelete, NamesOnlyPlainFileNamesAndWritesNothingThatDoesNotFit) {
+  const struct {
+    const wchar_t* Name;
+    bool Taken;
+  } names[] = {
+      {L"Corvane-0000ABCD.old", true}, {L"My Corvane~2.exe", true}, {L"", false},      {L"100%i.exe", false},
+      {L"%PATH%.exe", false},          {L"a&b.exe", false},         {L"a)b.exe", false}, {L"a!b.exe", false},
+      {L"a^b.exe", false},             {L"C\\x.exe", false},
+  };
+  for (const auto& c : names) {
+    wchar_t parameters[SELF_DELETE_PARAMETERS_CAPACITY];
+    EXPECT_EQ(BuildSelfDeleteParameters(c.Name, parameters, SELF_DELETE_PARAMETERS_CAPACITY), c.Taken)
+        << testing::PrintToString(std::wstring(c.Name));
+  }
 
   const std::wstring longest(PROGRAM_PATH_CAPACITY - 1, L'D');
-  wchar_t whole[SELF_DELETE_PARAMETERS_CAPACITY];
-  ASSERT_TRUE(BuildSelfDeleteParameters(longest.c_str(), whole, SELF_DELETE_PARAMETERS_CAPACITY))
-      << "the longest path fits the program's buffer";
-  EXPECT_EQ(std::wstring(whole), SelfDeleteCommand(L"\"" + longest + L"\""));
+  std::vector<wchar_t> whole(SELF_DELETE_PARAMETERS_CAPACITY);
+  ASSERT_TRUE(BuildSelfDeleteParameters(longest.c_str(), whole.data(), SELF_DELETE_PARAMETERS_CAPACITY))
+      << "the longest name fits";
+  const unsigned exact = static_cast<unsigned>(std::wcslen(whole.data()) + 1);
+  std::vector<wchar_t> tooSmall(exact - 1, L'#');
+  EXPECT_FALSE(BuildSelfDeleteParameters(longest.c_str(), tooSmall.data(), exact - 1));
+  EXPECT_EQ(std::wstring(tooSmall.begin(), tooSmall.end()), std::wstring(exact - 1, L'#'));
+}
+
+// A rename that reports the first g_namesTaken names as existing, then g_error (0: success).
+unsigned g_namesTaken;
+unsigned long g_error;
+std::vector<std::wstring> g_tried;
+bool FakeRename(const wchar_t* from, const wchar_t* to, unsigned long* error) {
+  EXPECT_STREQ(from, L"C:\\Windows\\SysWOW64\\Corvane.exe");
+  g_tried.push_back(to);
+  *error = g_tried.size() <= g_namesTaken ? 183 : g_error;  // 183 ERROR_ALREADY_EXISTS
+  return *error == 0;
+}
+
+TEST(RenameAside, TriesTheNextNameOnlyWhileTheNameIsTaken) {
+  const struct {
+    const char* Case;
+    unsigned NamesTaken;
+    unsigned long Error;
+    bool Renamed;
+    size_t Tries;
+  } cases[] = {
+      {"free name", 0, 0, true, 1},
+      {"two names taken", 2, 0, true, 3},
+      {"every name taken", ASIDE_ATTEMPTS, 0, false, ASIDE_ATTEMPTS},
+      {"access denied", 0, 5, false, 1},
+      {"file exists (80) counts as taken", 0, 80, false, ASIDE_ATTEMPTS},
+  };
+  for (const auto& c : cases) {
+    g_namesTaken = c.NamesTaken;
+    g_error = c.Error;
+    g_tried.clear();
+    wchar_t aside[PROGRAM_PATH_CAPACITY];
+    EXPECT_EQ(RenameAside(L"C:\\Windows\\SysWOW64\\Corvane.exe", 0xFFFFFFFE, FakeRename, aside, PROGRAM_PATH_CAPACITY),
+              c.Renamed)
+        << c.Case;
+    ASSERT_EQ(g_tried.size(), c.Tries) << c.Case;
+    EXPECT_EQ(g_tried[0], L"C:\\Windows\\SysWOW64\\Corvane-FFFFFFFE.old") << c.Case;
+    if (c.Tries > 2) EXPECT_EQ(g_tried[2], L"C:\\Windows\\SysWOW64\\Corvane-00000000.old") << c.Case;
+    if (c.Renamed) EXPECT_EQ(std::wstring(aside), g_tried.back()) << c.Case;
+  }
+
+  g_tried.clear();
+  const wchar_t path[] = L"C:\\Windows\\SysWOW64\\Corvane.exe";
+  const unsigned fits = static_cast<unsigned>(FileNameOf(path) - path) + ASIDE_NAME_LENGTH + 1;
+  wchar_t aside[PROGRAM_PATH_CAPACITY];
+  EXPECT_FALSE(RenameAside(path, 0, FakeRename, aside, fits - 1));
+  EXPECT_TRUE(g_tried.empty()) << "a name that does not fit is not tried";
+  g_namesTaken = 0;
+  g_error = 0;
+  EXPECT_TRUE(RenameAside(path, 0, FakeRename, aside, fits));
 }
 
 }  // namespace
