@@ -444,6 +444,48 @@ TEST_F(InstallerTest, TargetMappedByAnUnreachableProcessIsRenamedAsideAndReplace
   ExpectStartedFromTargetInInstallMode(holder.pid);
 }
 
+// While it lives, Wine takes a native uxtheme.dll before its own in Install_Corvane.exe,
+// as Windows takes any DLL it finds first in the search order.
+class NativeUxthemeFirst {
+ public:
+  NativeUxthemeFirst() {
+    written_ = RegSetKeyValueW(HKEY_CURRENT_USER, kKey, L"uxtheme", REG_SZ, L"native,builtin",
+                               sizeof L"native,builtin") == ERROR_SUCCESS;
+  }
+  NativeUxthemeFirst(const NativeUxthemeFirst&) = delete;
+  NativeUxthemeFirst& operator=(const NativeUxthemeFirst&) = delete;
+  ~NativeUxthemeFirst() { RegDeleteKeyValueW(HKEY_CURRENT_USER, kKey, L"uxtheme"); }
+  bool written() const { return written_; }
+
+ private:
+  static constexpr wchar_t kKey[] = L"Software\\Wine\\AppDefaults\\Install_Corvane.exe\\DllOverrides";
+  bool written_ = false;
+};
+
+// The installer runs elevated from wherever it was downloaded to: a DLL placed beside
+// it under the name of one that a system library loads later (user32 loads
+// uxtheme.dll for the first window) must not be loaded.
+TEST_F(InstallerTest, LoadsNoLibraryFromItsOwnFolderOnceRunning) {
+  const std::wstring downloads = dir_ + L"\\downloads\\";
+  ASSERT_TRUE(CreateDirectoryW(downloads.c_str(), nullptr));
+  for (const auto& [built, copy] : {std::make_pair(L"Install_Corvane.exe", L"Install_Corvane.exe"),
+                                    std::make_pair(L"sent_message_probe.dll", L"uxtheme.dll")}) {
+    ASSERT_TRUE(CopyFileW(BuiltFile(built).c_str(), (downloads + copy).c_str(), TRUE)) << Narrow(copy);
+  }
+  // Under its own name, since this process takes Wine's uxtheme whatever the path.
+  HMODULE probe = LoadLibraryW(BuiltFile(L"sent_message_probe.dll").c_str());
+  ASSERT_NE(probe, nullptr);
+  FreeLibrary(probe);
+  ASSERT_EQ(SentTo(GetCurrentProcessId(), "attach"), 1u) << "the probe does not log its loading";
+
+  NativeUxthemeFirst nativeFirst;
+  ASSERT_TRUE(nativeFirst.written());
+  Process installer = Start(downloads + L"Install_Corvane.exe");
+  EXPECT_EQ(ExitCodeOf(installer), 0u);
+  EXPECT_EQ(SentTo(installer.pid, "attach"), 0u) << "the installer loaded uxtheme.dll from its own folder";
+  ExpectStartedFromTargetInInstallMode(0);
+}
+
 // The second installer finds the first one's window and leaves at once, while the
 // first is still waiting for a Corvane that is slow to exit; that Corvane is
 // stopped once.
