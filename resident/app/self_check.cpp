@@ -179,10 +179,15 @@ void ReadLid(CheckFacts* facts) {
 }
 
 void WriteUtf8(HANDLE output, const wchar_t* text) {
-  static char bytes[3 * CHECK_REPORT_CAPACITY];
-  const int length = WideCharToMultiByte(CP_UTF8, 0, text, lstrlenW(text), bytes, sizeof(bytes), nullptr, nullptr);
+  const int characters = lstrlenW(text);
+  const int length = WideCharToMultiByte(CP_UTF8, 0, text, characters, nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return;
+  char* bytes = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, static_cast<SIZE_T>(length)));
+  if (!bytes) return;
   DWORD written;
-  if (length > 0) WriteFile(output, bytes, static_cast<DWORD>(length), &written, nullptr);
+  if (WideCharToMultiByte(CP_UTF8, 0, text, characters, bytes, length, nullptr, nullptr) == length)
+    WriteFile(output, bytes, static_cast<DWORD>(length), &written, nullptr);
+  HeapFree(GetProcessHeap(), 0, bytes);
 }
 
 // A file or pipe of the caller's gets the text as UTF-8; a console it was started
@@ -210,13 +215,14 @@ void Deliver(const wchar_t* text, int exitCode) {
 }  // namespace
 
 int RunSelfCheck(HINSTANCE instance) {
-  static CheckFacts facts;  // with the buffers below, too large for the stack
-  static FeatureSendRecord record;
-  static WCHAR path[PROGRAM_PATH_CAPACITY];
-  static WCHAR endpointName[NAME_CAPACITY];
-  static WCHAR runCommand[2 * PROGRAM_PATH_CAPACITY];
-  static WCHAR uninstallCommand[2 * PROGRAM_PATH_CAPACITY];
-  static wchar_t text[CHECK_REPORT_CAPACITY];
+  // About 25 KB on the stack: the check runs alone, at the bottom of the main thread.
+  CheckFacts facts = {};
+  FeatureSendRecord record;
+  WCHAR path[PROGRAM_PATH_CAPACITY];
+  WCHAR endpointName[NAME_CAPACITY];
+  WCHAR runCommand[2 * PROGRAM_PATH_CAPACITY];
+  WCHAR uninstallCommand[2 * PROGRAM_PATH_CAPACITY];
+  wchar_t text[CHECK_REPORT_CAPACITY];
 
   facts.DescribeError = DescribeSystemError;
   const DWORD length = GetModuleFileNameW(nullptr, path, PROGRAM_PATH_CAPACITY);
