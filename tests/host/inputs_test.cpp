@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/activity_rules.h"
-#include "app/run_mode.h"
+#include "common/run_mode.h"
 
 namespace {
 
