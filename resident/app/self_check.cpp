@@ -82,22 +82,22 @@ void ReadOutput(OutputFacts* output, WCHAR (&name)[NAME_CAPACITY]) {
   IMMDevice* device = nullptr;
   IAudioEndpointVolume* volume = nullptr;
   BOOL muted = FALSE;
+  output->FailedStep = L"CoCreateInstance(MMDeviceEnumerator)";
   HRESULT result = CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_INPROC_SERVER,
                                     __uuidof(IMMDeviceEnumerator), reinterpret_cast<void**>(&enumerator));
-  output->FailedStep = L"CoCreateInstance(MMDeviceEnumerator)";
   if (SUCCEEDED(result)) {
-    result = enumerator->GetDefaultAudioEndpoint(eRender, eConsole, &device);
     output->FailedStep = L"GetDefaultAudioEndpoint";
+    result = enumerator->GetDefaultAudioEndpoint(eRender, eConsole, &device);
   }
   if (SUCCEEDED(result)) {
     output->Found = true;
     ReadEndpointName(device, output, name);
-    result = device->Activate(__uuidof(IAudioEndpointVolume), CLSCTX_ALL, nullptr, reinterpret_cast<void**>(&volume));
     output->FailedStep = L"Activate(IAudioEndpointVolume)";
+    result = device->Activate(__uuidof(IAudioEndpointVolume), CLSCTX_ALL, nullptr, reinterpret_cast<void**>(&volume));
   }
   if (SUCCEEDED(result)) {
-    result = volume->GetMute(&muted);
     output->FailedStep = L"GetMute";
+    result = volume->GetMute(&muted);
   }
   if (SUCCEEDED(result)) {
     output->FailedStep = nullptr;
@@ -145,6 +145,7 @@ NamedProgram CompareWithSelf(const WCHAR* path, const WCHAR* self) {
 // A value of the installation record, where the resident writes it: the 64-bit view.
 void ReadRecordEntry(const WCHAR* keyPath, const WCHAR* valueName, const WCHAR* self, RecordEntryFacts* entry,
                      WCHAR (&command)[2 * PROGRAM_PATH_CAPACITY]) {
+  command[0] = L'\0';
   HKEY key;
   LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key);
   if (status == ERROR_SUCCESS) {
