@@ -27,7 +27,7 @@ void DescribeSystemError(std::uint32_t code, wchar_t* text, unsigned capacity) {
     text[0] = L'\0';
 }
 
-// GetVersionExW answers as the manifest's newest supported Windows; the kernel's
+// GetVersionExW answers no higher than the newest Windows the manifest names; the kernel's
 // own call tells the truth.
 void ReadWindowsVersion(ProgramFacts* program) {
   using RtlGetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOW*);
