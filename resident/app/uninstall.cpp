@@ -1,9 +1,9 @@
-#include "registration/uninstall.h"
+#include "app/uninstall.h"
 
 #include <shlobj.h>
 
-#include "app/app_state.h"
-#include "app/control_ids.h"
+#include "common/app_state.h"
+#include "common/control_ids.h"
 #include "keyboard/feature_channel.h"
 #include "keyboard/feature_report.h"
 #include "registration/file_aside.h"
