@@ -107,6 +107,10 @@ bool WriteAudioSetup(const std::wstring& dir, const AudioSetup& setup) {
   return WriteFileText(Join(dir, kAudioFile), text, CREATE_ALWAYS, GENERIC_WRITE);
 }
 
+bool WriteExitDelay(const std::wstring& dir, unsigned delayMs) {
+  return WriteFileText(Join(dir, kExitDelayFile), std::to_string(delayMs), CREATE_ALWAYS, GENERIC_WRITE);
+}
+
 bool SendAudioCommand(const std::wstring& dir, const std::string& line) {
   return WriteFileText(Join(dir, kAudioCommandsFile), line + "\n", OPEN_ALWAYS, FILE_APPEND_DATA);
 }
