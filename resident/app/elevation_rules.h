@@ -4,7 +4,7 @@
 // command line and carries out the step.
 #include <cstddef>
 
-#include "app/run_mode.h"
+#include "common/run_mode.h"
 
 enum class ElevationState { Elevated, NotElevated, Unknown };
 

@@ -1,7 +1,7 @@
 // Corvane: keeps the keyboard's mute indicator in step with the audio output.
 #include <windows.h>
 
-#include "app/app_state.h"
+#include "common/app_state.h"
 #include "app/control_window.h"
 #include "app/elevation.h"
 #include "audio/endpoint_watch.h"
