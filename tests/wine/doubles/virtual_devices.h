@@ -32,7 +32,6 @@
 //                                                 register-control-change-notify (repeatable)
 //                          getmute-fails=1        GetMute fails with E_FAIL
 //                          release-delay-ms=N     the enumerator's last Release waits N ms
-//                          unregister-delay-ms=N  UnregisterControlChangeNotify waits N ms
 //                        Read once, when a process loads the double.
 //   exit-delay.txt       N: the hid double holds the end of each process that
 //                        loaded it after the file was written for N ms, as a
@@ -113,7 +112,6 @@ struct AudioSetup {
   std::vector<std::string> failSteps;
   bool getMuteFails = false;
   unsigned releaseDelayMs = 0;
-  unsigned unregisterDelayMs = 0;
 };
 
 // One line of hid.log or audio.log.
