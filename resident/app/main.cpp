@@ -4,6 +4,7 @@
 #include "common/app_state.h"
 #include "app/control_window.h"
 #include "app/elevation.h"
+#include "app/self_check.h"
 #include "audio/endpoint_watch.h"
 #include "registration/install_record.h"
 #include "res/resource.h"
@@ -18,6 +19,8 @@ void TakeOverFrom(HWND running) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
+  // The self-check stands apart from every mode: no elevation, no instance rules, no window.
+  if (IsSelfCheckCommand(commandLine)) return RunSelfCheck(instance);
   bool relaunched = false;
   App.Mode = ParseStartCommandLine(commandLine, &relaunched);
   LoadStringW(instance, IDS_APP_TITLE, App.Title, ARRAYSIZE(App.Title));

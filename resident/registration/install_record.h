@@ -5,4 +5,5 @@
 // Run key or the uninstall key could be neither opened nor created, or a value
 // could not be set.
 int WriteInstallRecord();
-void ReadFileVersion(const WCHAR* path, WORD* major, WORD* fourth);
+// The four components of the file version of PATH; all 0 unless it can be read.
+void ReadFileVersion(const WCHAR* path, WORD (&version)[4]);

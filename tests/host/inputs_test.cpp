@@ -38,6 +38,7 @@ TEST(RunMode, OnlyTheExactKeywordsSelectAMode) {
     const wchar_t* CommandLine;
     RunMode Expected;
     bool Relaunched = false;
+    bool Check = false;
   } cases[] = {
       {L"/install", RunMode::Install},
       {L"/uninstall", RunMode::Uninstall},
@@ -58,11 +59,16 @@ TEST(RunMode, OnlyTheExactKeywordsSelectAMode) {
       {L"/relaunched", RunMode::Normal},
       {L"/install /relaunched ", RunMode::Normal},
       {L"/install /RELAUNCHED", RunMode::Normal},
+      {L"/check", RunMode::Normal, false, true},
+      {L"/CHECK", RunMode::Normal},
+      {L"/check ", RunMode::Normal},
+      {L"/check /install", RunMode::Normal},
   };
   for (const auto& c : cases) {
     bool relaunched = !c.Relaunched;
     EXPECT_EQ(ParseStartCommandLine(c.CommandLine, &relaunched), c.Expected) << testing::PrintToString(c.CommandLine);
     EXPECT_EQ(relaunched, c.Relaunched) << testing::PrintToString(c.CommandLine);
+    EXPECT_EQ(IsSelfCheckCommand(c.CommandLine), c.Check) << testing::PrintToString(c.CommandLine);
   }
 }
 

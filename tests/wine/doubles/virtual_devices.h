@@ -8,6 +8,8 @@
 // trailing backslash). A double whose process lacks the variable presents no
 // HID interface, an unmuted endpoint, logs nothing and polls nothing.
 //
+// The audio endpoint's friendly name (PKEY_Device_FriendlyName) is kEndpointName.
+//
 // Files read by the doubles (plain text, UTF-8, one item a line, '#' starts a
 // comment line):
 //
@@ -20,7 +22,9 @@
 //                        opens for itself: a handle to it with read or write
 //                        access is refused like on Windows. feature-length is
 //                        the feature report length (default 9); SetFeature
-//                        with any other buffer length fails like on Windows.
+//                        with any other buffer length fails like on Windows
+//                        (error 23, ERROR_CRC): any other length makes an
+//                        interface that refuses the program's 9-byte reports.
 //                        no-attributes makes HidD_GetAttributes fail.
 //   audio.txt            KEY=VALUE lines, all optional:
 //                          muted=0|1              initial mute state (0)
@@ -88,6 +92,7 @@ constexpr wchar_t kHidLog[] = L"hid.log";
 constexpr wchar_t kAudioLog[] = L"audio.log";
 
 constexpr unsigned kDefaultFeatureLength = 9;
+constexpr wchar_t kEndpointName[] = L"Virtual Speakers (Corvane test endpoint)";
 constexpr unsigned kCommandPollMs = 20;
 
 // The class identifier that the mmdevapi double serves.
