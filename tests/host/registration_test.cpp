@@ -159,33 +159,68 @@ TEST(InstallRecord, VersionAndDateFormats) {
   }
 }
 
-TEST(Elevation, OnlyUnelevatedInstallAndUninstallRelaunchOnce) {
+// The places are long forms, as the Win32 side hands them over after expanding
+// short names.
+TEST(Elevation, OnlyTheUnelevatedInstalledProgramRelaunchesAndOnlyOnce) {
   using S = ElevationState;
   using Step = ElevationStep;
+  constexpr RunMode I = RunMode::Install;
+  constexpr RunMode U = RunMode::Uninstall;
   const struct {
     RunMode Mode;
-    ElevationState Elevation;
     bool Relaunched;
+    ElevationState Elevation;
+    const wchar_t* Program;
     ElevationStep Expected;
+    bool Wow64 = false;
+    const wchar_t* SystemFolder = L"C:\\Windows\\System32";
+    const wchar_t* Wow64Folder = L"C:\\Windows\\SysWOW64";
   } cases[] = {
-      {RunMode::Install, S::NotElevated, false, Step::Relaunch},
-      {RunMode::Uninstall, S::NotElevated, false, Step::Relaunch},
-      {RunMode::Install, S::NotElevated, true, Step::Refuse},
-      {RunMode::Uninstall, S::NotElevated, true, Step::Refuse},
-      {RunMode::Install, S::Elevated, false, Step::GoOn},
-      {RunMode::Uninstall, S::Elevated, true, Step::GoOn},
-      {RunMode::Uninstall, S::Unknown, false, Step::GoOn},
-      {RunMode::Normal, S::NotElevated, false, Step::GoOn},
-      {RunMode::Normal, S::NotElevated, true, Step::GoOn},
+      {I, false, S::NotElevated, L"C:\\Windows\\System32\\Corvane.exe", Step::Relaunch},
+      {U, false, S::NotElevated, L"C:\\Windows\\System32\\Corvane.exe", Step::Relaunch},
+      {I, false, S::NotElevated, L"c:\\WINDOWS\\system32\\Corvane.exe", Step::Relaunch},
+      {I, false, S::NotElevated, L"C:\\Windows\\System32\\Corvane.exe", Step::Relaunch, false,
+       L"C:\\Windows\\System32\\"},
+      {I, false, S::NotElevated, L"C:\\Windows\\SysWOW64\\Corvane.exe", Step::Relaunch, true},
+      // Anywhere else no prompt: a user folder, a look-alike or a subfolder of the
+      // system folder, the other bitness's folder, a short form left unexpanded.
+      {I, false, S::NotElevated, L"C:\\Users\\ann\\Downloads\\Corvane.exe", Step::Refuse},
+      {I, false, S::NotElevated, L"C:\\Windows\\System32x\\Corvane.exe", Step::Refuse},
+      {I, false, S::NotElevated, L"C:\\Windows\\System32\\drivers\\Corvane.exe", Step::Refuse},
+      {I, false, S::NotElevated, L"C:\\Windows\\System32\\drivers/Corvane.exe", Step::Refuse},
+      {I, false, S::NotElevated, L"C:\\Windows\\System32\\", Step::Refuse},
+      {I, false, S::NotElevated, L"C:\\WINDOWS~1\\SYSTEM~1\\Corvane.exe", Step::Refuse},
+      {I, false, S::NotElevated, L"", Step::Refuse},
+      {I, false, S::NotElevated, L"C:\\Windows\\System32\\Corvane.exe", Step::Refuse, true},
+      {I, false, S::NotElevated, L"C:\\Windows\\SysWOW64\\Corvane.exe", Step::Refuse, false},
+      {I, false, S::NotElevated, L"C:\\Windows\\SysWOW64\\Corvane.exe", Step::Refuse, true,
+       L"C:\\Windows\\System32", L""},
+      // Only ASCII letters are folded: another case of other letters is another folder.
+      {I, false, S::NotElevated, L"D:\\\u00c9cran\\System32\\Corvane.exe", Step::Refuse, false,
+       L"D:\\\u00e9cran\\System32"},
+      // A relaunch that is still not elevated never starts another one.
+      {I, true, S::NotElevated, L"C:\\Windows\\System32\\Corvane.exe", Step::Refuse},
+      // Elevated (or unreadable) tokens go on wherever the program is; the elevated
+      // instance of an install only writes the record.
+      {I, false, S::Elevated, L"C:\\Users\\ann\\Downloads\\Corvane.exe", Step::GoOn},
+      {I, true, S::Elevated, L"C:\\Windows\\System32\\Corvane.exe", Step::WriteRecord},
+      {U, true, S::Elevated, L"C:\\Windows\\System32\\Corvane.exe", Step::GoOn},
+      {U, false, S::Unknown, L"C:\\Users\\ann\\Downloads\\Corvane.exe", Step::GoOn},
+      {RunMode::Normal, false, S::NotElevated, L"C:\\Users\\ann\\Downloads\\Corvane.exe", Step::GoOn},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(DecideElevationStep(c.Mode, c.Elevation, c.Relaunched), c.Expected)
-        << "mode " << static_cast<int>(c.Mode) << ", elevation " << static_cast<int>(c.Elevation)
-        << ", relaunched " << c.Relaunched;
+    const StartFacts facts = {c.Mode, c.Relaunched, c.Elevation, {c.Program, c.SystemFolder, c.Wow64Folder, c.Wow64}};
+    EXPECT_EQ(DecideElevationStep(facts), c.Expected)
+        << "mode " << static_cast<int>(c.Mode) << ", relaunched " << c.Relaunched << ", elevation "
+        << static_cast<int>(c.Elevation) << ", " << testing::PrintToString(c.Program) << (c.Wow64 ? " (WoW64)" : "")
+        << " in " << testing::PrintToString(c.Wow64 ? c.Wow64Folder : c.SystemFolder);
   }
   for (RunMode mode : {RunMode::Install, RunMode::Uninstall}) {
     ASSERT_NE(RelaunchParameters(mode), nullptr);
-    EXPECT_EQ(ParseRunMode(RelaunchParameters(mode)), mode) << "the elevated instance gets the same mode";
+    bool relaunched = false;
+    EXPECT_EQ(ParseStartCommandLine(RelaunchParameters(mode), &relaunched), mode)
+        << "the elevated instance gets the same mode";
+    EXPECT_TRUE(relaunched) << "and knows that it is the relaunch";
   }
   EXPECT_EQ(RelaunchParameters(RunMode::Normal), nullptr);
 }

@@ -360,22 +360,35 @@ INSTANTIATE_TEST_SUITE_P(Places, RegistrationInstallTest,
                          });
 
 // A reinstall: the running resident hands over, and the new record replaces
-// the earlier one value by value.
-TEST_F(RegistrationTest, InstallTakesOverFromTheResidentAndReplacesTheEarlierRecord) {
+// the earlier one value by value. The elevated instance of a relaunched install
+// then ends with 0, leaving the resident's start to its launcher.
+class RegistrationReinstallTest : public RegistrationTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(RegistrationReinstallTest, InstallTakesOverFromTheResidentAndReplacesTheEarlierRecord) {
+  const bool relaunched = GetParam();
   ASSERT_TRUE(WriteValues(kRunKey, {{kProgramName, Text(L"C:\\Earlier\\Corvane.exe")}}));
   ASSERT_TRUE(WriteValues(kUninstallKey, EarlierUninstallEntry()));
   Process resident = StartResident();
 
   const std::wstring dateBefore = Today();
-  Process installing = Start(L"/install");
+  Process installing = Start(relaunched ? L"/install /relaunched" : L"/install");
   EXPECT_EQ(ExitCodeOf(resident), 0u) << "the resident did not hand over";
-  ASSERT_NE(WaitForControlWindow(installing.pid, 10000), nullptr) << "no control window";
+  if (relaunched) {
+    EXPECT_EQ(ExitCodeOf(installing), 0u) << "the record was not written";
+  } else {
+    ASSERT_NE(WaitForControlWindow(installing.pid, 10000), nullptr) << "no control window";
+  }
   ASSERT_TRUE(WaitForRecord()) << "no complete uninstall entry " << kRecordTimeoutMs << " ms after the window";
   const std::wstring dateAfter = Today();
 
   ExpectRecord(dateBefore, dateAfter, {{L"Comments", Text(L"written by an earlier version")}});
-  EXPECT_TRUE(IsRunning(installing)) << "the new instance did not stay resident";
+  EXPECT_EQ(IsRunning(installing), !relaunched) << "the new instance must stay resident unless relaunched";
 }
+
+INSTANTIATE_TEST_SUITE_P(Starts, RegistrationReinstallTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return std::string(info.param ? "Relaunched" : "Direct");
+                         });
 
 struct UninstallCase {
   const char* name;
@@ -383,7 +396,8 @@ struct UninstallCase {
   bool keyboard;     // the keyboard is plugged in
   bool installed;    // a resident started with "/install" runs and its record exists
   DWORD exitDelayMs; // the uninstaller's teardown takes this long after the delete command started
-  bool commandStarts; // false: COMSPEC names a missing program
+  bool audioOutput = true;    // a default render endpoint exists when the uninstall starts
+  bool commandStarts = true;  // false: COMSPEC names a missing program
 };
 
 void PrintTo(const UninstallCase& test, std::ostream* out) { *out << test.name; }
@@ -420,10 +434,10 @@ TEST_P(RegistrationUninstallTest, TurnsTheIndicatorOffRemovesTheRecordAndDeletes
   }
 
   if (test.exitDelayMs) {
-    vdev::AudioSetup slow;
-    slow.muted = true;
-    slow.unregisterDelayMs = test.exitDelayMs;
-    ASSERT_TRUE(vdev::WriteAudioSetup(dir_, slow));
+    ASSERT_TRUE(vdev::WriteExitDelay(dir_, test.exitDelayMs));
+  }
+  if (!test.audioOutput) {
+    ASSERT_NO_FATAL_FAILURE(SetAudio(true, true));
   }
 
   wchar_t comspec[MAX_PATH];
@@ -444,6 +458,7 @@ TEST_P(RegistrationUninstallTest, TurnsTheIndicatorOffRemovesTheRecordAndDeletes
     expectedReports[name] = {vdev::HexBytes(MuteReport(false)) + " ok"};
   }
   EXPECT_EQ(ReportsOf(uninstalling.pid), expectedReports) << "reports of the uninstalling instance";
+  EXPECT_TRUE(AudioEventsOf(dir_, uninstalling.pid).empty()) << "the uninstall used the audio output";
   if (test.exitDelayMs) {
     // The delete command starts right after the report; the exit came that much later.
     DWORD reportTick = exitTick;
@@ -485,12 +500,13 @@ TEST_P(RegistrationUninstallTest, TurnsTheIndicatorOffRemovesTheRecordAndDeletes
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, RegistrationUninstallTest,
-    ::testing::Values(UninstallCase{"Installed", false, true, true, 0, true},
-                      UninstallCase{"InstalledInPathWithBlank", true, true, true, 0, true},
-                      UninstallCase{"KeyboardAbsent", false, false, true, 0, true},
-                      UninstallCase{"RecordAlreadyMissing", false, true, false, 0, true},
-                      UninstallCase{"SlowExit", false, true, true, 4000, true},
-                      UninstallCase{"CommandCannotStart", false, true, true, 0, false}),
+    ::testing::Values(UninstallCase{"Installed", false, true, true, 0},
+                      UninstallCase{"InstalledInPathWithBlank", true, true, true, 0},
+                      UninstallCase{"KeyboardAbsent", false, false, true, 0},
+                      UninstallCase{"RecordAlreadyMissing", false, true, false, 0},
+                      UninstallCase{"SlowExit", false, true, true, 4000},
+                      UninstallCase{"NoAudioOutput", false, true, true, 0, false},
+                      UninstallCase{"CommandCannotStart", false, true, true, 0, true, false}),
     [](const ::testing::TestParamInfo<UninstallCase>& info) { return std::string(info.param.name); });
 
 // An uninstall entry that cannot be deleted (it has a subkey, which the record
@@ -513,11 +529,9 @@ TEST_F(RegistrationTest, UninstallThatCannotRemoveTheRecordKeepsItsFileAndExitsW
   ExpectNoDeleteCommand(uninstalling);
 }
 
-// Without an audio endpoint neither mode gets past start-up: an earlier record
-// is neither overwritten nor removed, and the file stays.
-class RegistrationStartupFailureTest : public RegistrationTest, public ::testing::WithParamInterface<const wchar_t*> {};
-
-TEST_P(RegistrationStartupFailureTest, ReportsTheFailureAndLeavesRecordAndFileAlone) {
+// Without an audio endpoint an install does not get past start-up: an earlier
+// record is not overwritten.
+TEST_F(RegistrationTest, InstallWithoutAudioOutputReportsTheFailureAndLeavesTheRecordAlone) {
   ASSERT_TRUE(WriteValues(kRunKey, {{kProgramName, Text(L"C:\\Earlier\\Corvane.exe")}}));
   ASSERT_TRUE(WriteValues(kUninstallKey, EarlierUninstallEntry()));
   RegValue runBefore;
@@ -525,7 +539,7 @@ TEST_P(RegistrationStartupFailureTest, ReportsTheFailureAndLeavesRecordAndFileAl
   const RegValues entryBefore = ReadKey(kUninstallKey);
   ASSERT_NO_FATAL_FAILURE(SetAudio(false, true));
 
-  Process process = Start(GetParam());
+  Process process = Start(L"/install");
   ASSERT_NO_FATAL_FAILURE(ExpectStartupFailure(process, "GetDefaultAudioEndpoint fail!"));
 
   RegValue run;
@@ -534,13 +548,7 @@ TEST_P(RegistrationStartupFailureTest, ReportsTheFailureAndLeavesRecordAndFileAl
   ASSERT_TRUE(KeyExists(kUninstallKey)) << "the uninstall entry was removed";
   ExpectValues(ReadKey(kUninstallKey), entryBefore);
   EXPECT_TRUE(ReportsOf(process.pid).empty()) << "a report was sent";
-  ExpectNoDeleteCommand(process);
 }
-
-INSTANTIATE_TEST_SUITE_P(Modes, RegistrationStartupFailureTest, ::testing::Values(L"/install", L"/uninstall"),
-                         [](const ::testing::TestParamInfo<const wchar_t*>& info) {
-                           return std::string(info.param[1] == L'i' ? "Install" : "Uninstall");
-                         });
 
 }  // namespace
 }  // namespace corvane
