@@ -12,13 +12,14 @@ bool OpenOrCreateKey(const WCHAR* path, HKEY* key) {
          ERROR_SUCCESS;
 }
 
-void SetStringValue(HKEY key, const WCHAR* name, const WCHAR* text) {
+bool SetStringValue(HKEY key, const WCHAR* name, const WCHAR* text) {
   DWORD bytes = static_cast<DWORD>((lstrlenW(text) + 1) * sizeof(WCHAR));  // terminator included
-  RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), bytes);
+  return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), bytes) == ERROR_SUCCESS;
 }
 
-void SetDwordValue(HKEY key, const WCHAR* name, DWORD number) {
-  RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof(number));
+bool SetDwordValue(HKEY key, const WCHAR* name, DWORD number) {
+  return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof(number)) ==
+         ERROR_SUCCESS;
 }
 
 std::uint64_t FileSizeOf(const WCHAR* path) {
@@ -29,9 +30,8 @@ std::uint64_t FileSizeOf(const WCHAR* path) {
 
 }  // namespace
 
-void ReadFileVersion(const WCHAR* path, WORD* major, WORD* fourth) {
-  *major = 0;
-  *fourth = 0;
+void ReadFileVersion(const WCHAR* path, WORD (&version)[4]) {
+  for (WORD& component : version) component = 0;
   DWORD size = GetFileVersionInfoSizeW(path, nullptr);
   if (size == 0) return;
   void* block = HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size);
@@ -41,8 +41,10 @@ void ReadFileVersion(const WCHAR* path, WORD* major, WORD* fourth) {
   if (GetFileVersionInfoW(path, 0, size, block) &&
       VerQueryValueW(block, L"\\", reinterpret_cast<void**>(&info), &infoSize) && info &&
       infoSize >= sizeof(VS_FIXEDFILEINFO)) {
-    *major = HIWORD(info->dwFileVersionMS);
-    *fourth = LOWORD(info->dwFileVersionLS);
+    version[0] = HIWORD(info->dwFileVersionMS);
+    version[1] = LOWORD(info->dwFileVersionMS);
+    version[2] = HIWORD(info->dwFileVersionLS);
+    version[3] = LOWORD(info->dwFileVersionLS);
   }
   HeapFree(GetProcessHeap(), 0, block);
 }
@@ -55,7 +57,10 @@ int WriteInstallRecord() {
 
   InstallRecordInputs inputs = {};
   inputs.ProgramPath = path;
-  ReadFileVersion(path, &inputs.VersionMajor, &inputs.VersionFourth);
+  WORD version[4];
+  ReadFileVersion(path, version);
+  inputs.VersionMajor = version[0];
+  inputs.VersionFourth = version[3];
   inputs.FileSize = FileSizeOf(path);
   SYSTEMTIME today;
   GetLocalTime(&today);
@@ -67,17 +72,17 @@ int WriteInstallRecord() {
 
   HKEY runKey;
   if (!OpenOrCreateKey(RUN_KEY, &runKey)) return 1;
-  SetStringValue(runKey, PROGRAM_VALUE_NAME, record.RunCommand);
+  bool written = SetStringValue(runKey, PROGRAM_VALUE_NAME, record.RunCommand);
   RegCloseKey(runKey);
 
   HKEY uninstallKey;
   if (!OpenOrCreateKey(UNINSTALL_KEY, &uninstallKey)) return 1;
+  // Every value is attempted; the result says whether the whole record stands.
   for (const RecordValue& value : record.UninstallValues) {
-    if (value.Type == RecordValueType::String)
-      SetStringValue(uninstallKey, value.Name, value.Text);
-    else
-      SetDwordValue(uninstallKey, value.Name, value.Number);
+    written = (value.Type == RecordValueType::String ? SetStringValue(uninstallKey, value.Name, value.Text)
+                                                     : SetDwordValue(uninstallKey, value.Name, value.Number)) &&
+              written;
   }
   RegCloseKey(uninstallKey);
-  return 0;
+  return written ? 0 : 1;
 }

@@ -8,6 +8,8 @@
 // trailing backslash). A double whose process lacks the variable presents no
 // HID interface, an unmuted endpoint, logs nothing and polls nothing.
 //
+// The audio endpoint's friendly name (PKEY_Device_FriendlyName) is kEndpointName.
+//
 // Files read by the doubles (plain text, UTF-8, one item a line, '#' starts a
 // comment line):
 //
@@ -20,7 +22,9 @@
 //                        opens for itself: a handle to it with read or write
 //                        access is refused like on Windows. feature-length is
 //                        the feature report length (default 9); SetFeature
-//                        with any other buffer length fails like on Windows.
+//                        with any other buffer length fails like on Windows
+//                        (error 23, ERROR_CRC): any other length makes an
+//                        interface that refuses the program's 9-byte reports.
 //                        no-attributes makes HidD_GetAttributes fail.
 //   audio.txt            KEY=VALUE lines, all optional:
 //                          muted=0|1              initial mute state (0)
@@ -32,8 +36,10 @@
 //                                                 register-control-change-notify (repeatable)
 //                          getmute-fails=1        GetMute fails with E_FAIL
 //                          release-delay-ms=N     the enumerator's last Release waits N ms
-//                          unregister-delay-ms=N  UnregisterControlChangeNotify waits N ms
 //                        Read once, when a process loads the double.
+//   exit-delay.txt       N: the hid double holds the end of each process that
+//                        loaded it after the file was written for N ms, as a
+//                        slow teardown would (the program's file stays mapped).
 //   audio-commands.txt   Append-only; what other applications and the system do:
 //                          mute 0|1               another application sets the mute state
 //                          volume F               another application sets the volume
@@ -84,10 +90,12 @@ constexpr wchar_t kHidInterfacesFile[] = L"hid-interfaces.txt";
 constexpr wchar_t kDevicesFolder[] = L"devices";
 constexpr wchar_t kAudioFile[] = L"audio.txt";
 constexpr wchar_t kAudioCommandsFile[] = L"audio-commands.txt";
+constexpr wchar_t kExitDelayFile[] = L"exit-delay.txt";
 constexpr wchar_t kHidLog[] = L"hid.log";
 constexpr wchar_t kAudioLog[] = L"audio.log";
 
 constexpr unsigned kDefaultFeatureLength = 9;
+constexpr wchar_t kEndpointName[] = L"Virtual Speakers (Corvane test endpoint)";
 constexpr unsigned kCommandPollMs = 20;
 
 // The class identifier that the mmdevapi double serves.
@@ -112,7 +120,6 @@ struct AudioSetup {
   std::vector<std::string> failSteps;
   bool getMuteFails = false;
   unsigned releaseDelayMs = 0;
-  unsigned unregisterDelayMs = 0;
 };
 
 // One line of hid.log or audio.log.
@@ -136,6 +143,7 @@ bool PrepareFolder(const std::wstring& dir);
 // Writes hid-interfaces.txt and creates the interface files.
 bool WriteHidInterfaces(const std::wstring& dir, const std::vector<HidInterface>& interfaces);
 bool WriteAudioSetup(const std::wstring& dir, const AudioSetup& setup);
+bool WriteExitDelay(const std::wstring& dir, unsigned delayMs);
 // Appends one line to audio-commands.txt (in one write, so the doubles never
 // see half a line).
 bool SendAudioCommand(const std::wstring& dir, const std::string& line);

@@ -1,5 +1,6 @@
 #include "program_driver.h"
 
+#include <tlhelp32.h>
 #include <winternl.h>
 
 #include <algorithm>
@@ -135,7 +136,8 @@ std::vector<std::string> ForeignInterfaceNames(const std::vector<vdev::HidInterf
 
 std::wstring CorvaneCopyPath(const std::wstring& dir) { return dir + L"\\app\\Corvane.exe"; }
 
-bool StartCorvane(const std::wstring& dir, const std::wstring& arguments, Process* process) {
+// The copy of Corvane.exe and the hid and setupapi doubles in DIR\app.
+static bool PrepareCorvaneCopy(const std::wstring& dir) {
   std::wstring bin = ProgramFolder();
   std::wstring app = dir + L"\\app";
   if (GetFileAttributesW(app.c_str()) == INVALID_FILE_ATTRIBUTES) {
@@ -145,20 +147,27 @@ bool StartCorvane(const std::wstring& dir, const std::wstring& arguments, Proces
     }
   }
   std::wstring program = CorvaneCopyPath(dir);
-  if (GetFileAttributesW(program.c_str()) == INVALID_FILE_ATTRIBUTES &&
-      !CopyBeside(bin + L"\\Corvane.exe", program)) {
-    return false;
-  }
+  return GetFileAttributesW(program.c_str()) != INVALID_FILE_ATTRIBUTES || CopyBeside(bin + L"\\Corvane.exe", program);
+}
+
+// Starts PROGRAM in DIR as current directory, with CORVANE_DOUBLES_DIR naming DIR and, when
+// OUTPUT is given (inheritable), that as its standard output.
+static bool StartProgram(const std::wstring& dir, const std::wstring& program, const std::wstring& arguments,
+                         HANDLE output, Process* process) {
   // Inherited by the child: the doubles find their folder through it.
   if (!SetEnvironmentVariableW(vdev::kDirVariable, dir.c_str())) return false;
   std::wstring commandLine = L"\"" + program + L"\"";
   if (!arguments.empty()) commandLine += L" " + arguments;
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
+  if (output) {
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = output;
+  }
   PROCESS_INFORMATION info = {};
   DWORD tick = GetTickCount();
-  if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, app.c_str(), &startup,
-                      &info)) {
+  if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, output != nullptr, 0, nullptr, dir.c_str(),
+                      &startup, &info)) {
     return false;
   }
   CloseHandle(info.hThread);
@@ -166,6 +175,33 @@ bool StartCorvane(const std::wstring& dir, const std::wstring& arguments, Proces
   process->pid = info.dwProcessId;
   process->startTick = tick;
   return true;
+}
+
+bool StartCorvane(const std::wstring& dir, const std::wstring& arguments, Process* process) {
+  return PrepareCorvaneCopy(dir) && StartProgram(dir, CorvaneCopyPath(dir), arguments, nullptr, process);
+}
+
+bool RunCheck(const std::wstring& dir, const std::wstring& program, DWORD* exitCode, std::string* text) {
+  if (program == CorvaneCopyPath(dir) && !PrepareCorvaneCopy(dir)) return false;
+  std::wstring path = dir + L"\\check.txt";
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE output = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+  if (output == INVALID_HANDLE_VALUE) return false;
+  Process process;
+  bool started = StartProgram(dir, program, L"/check", output, &process);
+  CloseHandle(output);
+  if (!started) return false;
+  bool ended = WaitForExit(process, 10000, exitCode);
+  EndProcess(&process);
+  if (!ended) return false;
+  HANDLE input = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (input == INVALID_HANDLE_VALUE) return false;
+  char buffer[16384];
+  DWORD size = 0;
+  bool read = ReadFile(input, buffer, sizeof buffer, &size, nullptr) != 0;
+  CloseHandle(input);
+  text->assign(buffer, size);
+  return read;
 }
 
 bool WaitForExit(const Process& process, DWORD timeoutMs, DWORD* exitCode) {
@@ -296,6 +332,84 @@ std::vector<vdev::LogEntry> AudioEventsOf(const std::wstring& dir, DWORD pid) {
 
 std::vector<unsigned char> MuteReport(bool muted) {
   return {0x00, 0xA1, static_cast<unsigned char>(muted ? 1 : 0), 0, 0, 0, 0, 0, 0};
+}
+
+bool HasRunningChildren(DWORD pid) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return true;  // no answer is no proof of none
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof entry;
+  bool found = false;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more && !found; more = Process32NextW(snapshot, &entry)) {
+    found = entry.th32ParentProcessID == pid;
+  }
+  CloseHandle(snapshot);
+  return found;
+}
+
+namespace {
+
+constexpr wchar_t kSessionManagerKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+constexpr wchar_t kPendingRenamesValue[] = L"PendingFileRenameOperations";
+
+// The pairs of source and new name (empty for a deletion) in the value's data.
+std::vector<std::pair<std::wstring, std::wstring>> RenamePairs(const std::vector<wchar_t>& data) {
+  std::vector<std::pair<std::wstring, std::wstring>> pairs;
+  size_t at = 0;
+  auto next = [&] {
+    std::wstring text;
+    while (at < data.size() && data[at] != L'\0') text += data[at++];
+    ++at;
+    return text;
+  };
+  while (at < data.size()) {
+    std::wstring source = next();
+    if (source.empty()) break;
+    pairs.emplace_back(source, next());
+  }
+  return pairs;
+}
+
+}  // namespace
+
+std::vector<wchar_t> ReadPendingRenames() {
+  std::vector<wchar_t> data;
+  DWORD size = 0;
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingRenamesValue, RRF_RT_REG_MULTI_SZ, nullptr,
+                   nullptr, &size) != ERROR_SUCCESS) {
+    return data;
+  }
+  data.resize(size / sizeof(wchar_t));
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingRenamesValue, RRF_RT_REG_MULTI_SZ, nullptr,
+                   data.data(), &size) != ERROR_SUCCESS) {
+    data.clear();
+  }
+  data.resize(size / sizeof(wchar_t));
+  return data;
+}
+
+bool RestorePendingRenames(const std::vector<wchar_t>& data) {
+  HKEY key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return false;
+  LSTATUS status = data.empty() ? RegDeleteValueW(key, kPendingRenamesValue)
+                                : RegSetValueExW(key, kPendingRenamesValue, 0, REG_MULTI_SZ,
+                                                 reinterpret_cast<const BYTE*>(data.data()),
+                                                 static_cast<DWORD>(data.size() * sizeof(wchar_t)));
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS || (data.empty() && status == ERROR_FILE_NOT_FOUND);
+}
+
+std::vector<std::wstring> DeletionsAtRestartSince(const std::vector<wchar_t>& before) {
+  const auto earlier = RenamePairs(before);
+  const auto pairs = RenamePairs(ReadPendingRenames());
+  std::vector<std::wstring> deletions;
+  for (size_t i = earlier.size(); i < pairs.size(); ++i) {
+    const std::wstring& source = pairs[i].first;
+    if (pairs[i].second.empty()) {
+      deletions.push_back(source.compare(0, 4, L"\\??\\") == 0 ? source.substr(4) : source);
+    }
+  }
+  return deletions;
 }
 
 UnansweringWindow::UnansweringWindow() {
