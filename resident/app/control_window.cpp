@@ -4,6 +4,7 @@
 #include "app/app_state.h"
 #include "app/control_ids.h"
 #include "app/resync_timers.h"
+#include "audio/endpoint_watch.h"
 #include "keyboard/feature_channel.h"
 #include "keyboard/feature_report.h"
 #include "res/resource.h"
@@ -98,12 +99,14 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       return DefWindowProcW(window, message, wParam, lParam);
     case WM_DEVICECHANGE: return OnDeviceChange(wParam, lParam);
     case WM_POWERBROADCAST: return OnPowerBroadcast(wParam, lParam);
-    case WM_MUTE_STATE: return OnMuteState(wParam);
+    case WM_MUTE_STATE: return OnMuteState(lParam == MUTE_STATE_LATEST ? TakeLatest(NotifiedMute) : wParam);
     case WM_ENDPOINT_REACQUIRE: return OnEndpointReacquire();
     case WM_RESYNC_REARM:
+      TakeLatest(ResyncRearm);
       StartResyncWindow(5000, 19000, WindowTimers());
       return 0;
     case WM_REACQUIRE_REARM:
+      TakeLatest(ReacquireRearm);
       SetTimer(window, TIMER_REACQUIRE, 200, nullptr);
       return 0;
     default: return DefWindowProcW(window, message, wParam, lParam);

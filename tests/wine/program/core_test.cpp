@@ -106,6 +106,47 @@ TEST_F(CoreTest, VolumeChangeOfAnotherApplicationResendsTheUnchangedMuteFlag) {
   ExpectOnlyKeyboardReports();
 }
 
+// While a keyboard interface holds the start-up send, other applications change
+// the volume twenty times and then the mute state: the window, busy, folds them
+// all into one send of the newest state, which reaches every interface.
+TEST_F(CoreTest, BurstWhileASendStallsEndsInOneSendOfTheNewestState) {
+  const std::string stalled = keyboard_.back();
+  for (vdev::HidInterface& device : interfaces_) {
+    if (std::string(device.name.begin(), device.name.end()) == stalled) device.stallMs = 2000;
+  }
+  ASSERT_TRUE(vdev::WriteHidInterfaces(dir_, interfaces_));
+  Process resident = StartResident();
+  auto stallBegun = [&] {
+    for (const vdev::LogEntry& entry : vdev::ReadLog(dir_, vdev::kHidLog)) {
+      if (entry.pid == resident.pid && entry.event == "stall") return true;
+    }
+    return false;
+  };
+  ASSERT_TRUE(WaitUntil(5000, stallBegun)) << "the start-up send did not reach " << stalled;
+  std::string burst;
+  for (int i = 1; i <= 20; ++i) burst += "volume 0." + std::to_string(10 + i) + "\n";
+  ASSERT_TRUE(vdev::SendAudioCommand(dir_, burst + "mute 1"));
+  int muted = WaitForAudioEvent(dir_, resident.pid, "notify", {"1"}, 3000);
+  ASSERT_GE(muted, 0);
+  EXPECT_TRUE(WaitForReportOnEach(dir_, 0, resident.pid, keyboard_, MuteReport(true), 10000));
+  SendToControlWindow(resident, WM_CLOSE);
+  EXPECT_EQ(ExitCodeOf(resident), 0u);
+
+  DWORD lastChange = vdev::ReadLog(dir_, vdev::kAudioLog)[muted].tick;
+  for (const std::string& name : keyboard_) {
+    std::vector<std::string> sent;
+    for (const vdev::Report& report : vdev::ReadReports(dir_)) {
+      if (report.interfaceName != name) continue;
+      sent.push_back(vdev::HexBytes(report.bytes));
+      if (name == stalled && sent.size() == 1) {
+        ASSERT_LT(static_cast<LONG>(lastChange - report.tick), 0) << "the burst outlasted the stall";
+      }
+    }
+    EXPECT_EQ(sent, (std::vector<std::string>{vdev::HexBytes(MuteReport(false)), vdev::HexBytes(MuteReport(true))}))
+        << name;
+  }
+}
+
 TEST_F(CoreTest, SecondInstanceWithoutArgumentsExitsAfterItsOwnBindAndLeavesTheFirstResident) {
   Process first = StartResident();
   HWND window = FindControlWindow(first.pid);
