@@ -1,7 +1,9 @@
 // The cost figures of Corvane.exe under Wine on the doubles, beside the floor
 // program (a hidden window with a 200 ms timer): start-up, mute-change latency
 // by number of keyboard interfaces and other HID devices, a slider drag, idle
-// CPU. Prints figures, judges none. Run by scripts/bench, which passes the Unix
+// CPU, CPU while a mouse moves; and, with the doubles charging what the HID calls
+// cost on Windows, a slider drag, a mute change right after one, and a keyboard
+// that does not answer. Prints figures, judges none. Run by scripts/bench, which passes the Unix
 // process id of the prefix's wineserver; CPU times are read from Z:\proc, the
 // Unix side of Wine's drive mapping.
 //
@@ -417,7 +419,7 @@ MouseCost MeasureMouse(const std::wstring& path) {
 }
 
 void PrintFigure(const char* label, double value, const char* goal) {
-  printf("    %-58s", label);
+  printf("    %-56s", label);
   value >= 0 ? printf(" %8.0f", value) : printf(" %8s", "-");
   printf("%s\n", goal);
 }
@@ -434,14 +436,15 @@ void PrintPricedFigures(const std::vector<vdev::HidInterface>& devices, const Pr
                             : printf("    %-20s %4s reports\n", name.c_str(), "-");
   }
   PrintFigure("last notification to last report, ms", drag.lastReportMs, "   (goal: at most 50)");
-  PrintFigure("mute change right after a drag to every keyboard interface, ms", drag.muteMs, "   (goal: at most 50)");
+  PrintFigure("mute change right after a drag, to every interface, ms", drag.muteMs, "   (goal: at most 50)");
   printf("  stalled keyboard: %s blocks %lu ms a report; %d of %d notifications raised\n", stalled.stalled.c_str(),
          kStallMs, stalled.notifications, kStallNotifications);
   PrintFigure("last notification to the newest state everywhere, ms", stalled.newestMs, "");
   PrintFigure("WM_CLOSE answered after the stalled report returned, ms", stalled.closeAfterMs, "");
   PrintFigure("WM_CLOSE sent during the stall waited, ms", stalled.closeWaitedMs, "");
-  printf("  mouse: %d moves 1 ms apart (over %.0f ms)    %10s %10s\n", kMouseMoves, corvaneMouse.spanMs, "Corvane",
-         "floor");
+  printf("\n  mouse: %d moves 1 ms apart, over %.0f ms beside Corvane, %.0f ms beside the floor\n", kMouseMoves,
+         corvaneMouse.spanMs, floorMouse.spanMs);
+  printf("  %-44s %10s %10s\n", "", "Corvane", "floor");
   PrintMs("CPU time meanwhile, ms", corvaneMouse.cpuMs, floorMouse.cpuMs);
 }
 
