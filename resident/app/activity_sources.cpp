@@ -4,8 +4,8 @@
 #include <stddef.h>
 
 #include "app/activity_rules.h"
-#include "app/app_state.h"
-#include "app/control_ids.h"
+#include "common/app_state.h"
+#include "common/control_ids.h"
 #include "app/resync_timers.h"
 #include "keyboard/device_name.h"
 #include "keyboard/feature_channel.h"

@@ -1,17 +1,37 @@
 #include "app/control_window.h"
 
 #include "app/activity_sources.h"
-#include "app/app_state.h"
-#include "app/control_ids.h"
 #include "app/resync_timers.h"
+#include "app/uninstall.h"
 #include "audio/endpoint_watch.h"
+#include "common/app_state.h"
+#include "common/control_ids.h"
 #include "keyboard/feature_channel.h"
 #include "keyboard/feature_report.h"
+#include "registration/install_record.h"
 #include "res/resource.h"
 
 AppState App;
 
 namespace {
+
+void StartInitialSync() {
+  // Without a readable state there is nothing to keep in step: no timer at all.
+  if (!ReadEndpointMute()) return;
+  App.LastActivityTick = GetTickCount();
+  StartLockPoll();
+  StartInitialResync(WindowTimers());
+}
+
+LRESULT OnTimer(WPARAM id) {
+  switch (DispatchTimer(static_cast<unsigned>(id), App.LidClosed != 0, App.Mute, WindowTimers())) {
+    case TimerFollowUp::LockPoll: OnLockPoll(); break;
+    case TimerFollowUp::Install: WriteInstallRecord(); break;
+    case TimerFollowUp::Uninstall: RunUninstall(); break;
+    case TimerFollowUp::None: break;
+  }
+  return 0;
+}
 
 LRESULT OnCreate(HWND window) {
   InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&App.Window), window);

@@ -1,7 +1,7 @@
 #pragma once
 // Whether a start must first get administrator rights. Platform-free: the Win32
 // side reads the token and the marker and carries out the step.
-#include "app/run_mode.h"
+#include "common/run_mode.h"
 
 enum class ElevationState { Elevated, NotElevated, Unknown };
 

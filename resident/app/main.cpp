@@ -1,13 +1,16 @@
 // Corvane: keeps the keyboard's mute indicator in step with the audio output.
 #include <windows.h>
 
-#include "app/app_state.h"
+#include "common/app_state.h"
 #include "app/control_window.h"
 #include "app/elevation.h"
+#include "app/self_check.h"
 #include "audio/endpoint_watch.h"
 #include "res/resource.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
+  // The self-check stands apart from every mode: no elevation, no instance rules, no window.
+  if (IsSelfCheckCommand(commandLine)) return RunSelfCheck(instance);
   App.Mode = ParseRunMode(commandLine);
   // Install and uninstall change the machine: without administrator rights this
   // instance touches nothing and leaves the work to an elevated one.

@@ -1,6 +1,6 @@
 #include "resync.h"
 
-#include "control_ids.h"
+#include "common/control_ids.h"
 
 namespace {
 
@@ -71,10 +71,6 @@ void StopResyncForClosedLid(ResyncHost& host) {
   host.KillTimer(TIMER_RESEND);
   host.KillTimer(TIMER_WINDOW_END);
   host.KillTimer(TIMER_LOCK_POLL);
-}
-
-bool DefaultDeviceChangeRebinds(int flow, int role) {
-  return role == AUDIO_ROLE_COMMUNICATIONS || (flow == AUDIO_FLOW_RENDER && role == AUDIO_ROLE_CONSOLE);
 }
 
 bool AcceptMuteState(std::uint32_t& mute, bool lidClosed, std::uintptr_t flag) {

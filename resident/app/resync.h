@@ -35,16 +35,6 @@ void ForceResync(std::uint32_t& lastActivityTick, std::uint32_t now, ResyncHost&
 // Keyboard arrival (3000, 21000), re-bind (200, 19000), audio notification (5000, 19000).
 void StartResyncWindow(std::uint32_t resendDelay, std::uint32_t windowLength, ResyncHost& host);
 
-// The values of EDataFlow and ERole (mmdeviceapi.h) that the re-bind rule tells apart.
-constexpr int AUDIO_FLOW_RENDER = 0;
-constexpr int AUDIO_ROLE_CONSOLE = 0;
-constexpr int AUDIO_ROLE_COMMUNICATIONS = 2;
-
-// A default-device change arms TIMER_REACQUIRE when the device bound (render,
-// console) or a communications device (either flow, as a headset brings both)
-// changed; render multimedia and the other capture roles leave the bind as it is.
-bool DefaultDeviceChangeRebinds(int flow, int role);
-
 // The first period after window creation, once the mute state was read: first send after 100 ms.
 void StartInitialResync(ResyncHost& host);
 

@@ -1,11 +1,8 @@
 #include "app/resync_timers.h"
 
-#include "app/activity_sources.h"
-#include "app/app_state.h"
-#include "app/control_ids.h"
 #include "audio/endpoint_watch.h"
-#include "registration/install_record.h"
-#include "registration/uninstall.h"
+#include "common/app_state.h"
+#include "common/control_ids.h"
 
 namespace {
 
@@ -23,24 +20,6 @@ WindowResyncHost Host;
 }  // namespace
 
 ResyncHost& WindowTimers() { return Host; }
-
-LRESULT OnTimer(WPARAM id) {
-  switch (DispatchTimer(static_cast<unsigned>(id), App.LidClosed != 0, App.Mute, Host)) {
-    case TimerFollowUp::LockPoll: OnLockPoll(); break;
-    case TimerFollowUp::Install: WriteInstallRecord(); break;
-    case TimerFollowUp::Uninstall: RunUninstall(); break;
-    case TimerFollowUp::None: break;
-  }
-  return 0;
-}
-
-void StartInitialSync() {
-  // Without a readable state there is nothing to keep in step: no timer at all.
-  if (!ReadEndpointMute()) return;
-  App.LastActivityTick = GetTickCount();
-  StartLockPoll();
-  StartInitialResync(Host);
-}
 
 LRESULT OnEndpointReacquire() {
   if (!RebindEndpoint()) return 0;

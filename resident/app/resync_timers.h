@@ -6,6 +6,4 @@
 
 ResyncHost& WindowTimers();
 
-LRESULT OnTimer(WPARAM id);
-void StartInitialSync();
 LRESULT OnEndpointReacquire();

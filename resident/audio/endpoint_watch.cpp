@@ -1,8 +1,8 @@
 #include "audio/endpoint_watch.h"
 
-#include "app/app_state.h"
-#include "app/control_ids.h"
-#include "app/resync.h"
+#include "audio/default_device_rules.h"
+#include "common/app_state.h"
+#include "common/control_ids.h"
 
 CAudioEndpointVolumeCallBack VolumeCallback;
 CMMNotificationClient DeviceClient;

@@ -11,15 +11,29 @@ extern "C" {
 
 namespace {
 
+// Notes one interface of the keyboard and what it answered.
+void RecordKeyboardSend(FeatureSendRecord* record, const WCHAR* path, bool accepted, DWORD error) {
+  if (record->KeyboardInterfaces < RECORDED_KEYBOARD_INTERFACES) {
+    KeyboardInterfaceSend& send = record->Keyboard[record->KeyboardInterfaces];
+    lstrcpynW(send.Path, path, RECORDED_PATH_CAPACITY);
+    send.Accepted = accepted;
+    send.Error = error;
+  }
+  ++record->KeyboardInterfaces;
+  if (accepted) ++record->Accepted;
+}
+
 // Opens one interface briefly and sends the report when it belongs to the keyboard.
-void SendToInterface(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData,
-                     unsigned char (&report)[FEATURE_REPORT_LENGTH]) {
+// True when it did.
+bool SendToInterface(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData,
+                     unsigned char (&report)[FEATURE_REPORT_LENGTH], FeatureSendRecord* record) {
   DWORD required = 0;
   SetupDiGetDeviceInterfaceDetailW(set, interfaceData, nullptr, 0, &required, nullptr);
-  if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) return;
+  if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) return false;
   auto* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(
       HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, required));
-  if (!detail) return;
+  if (!detail) return false;
+  bool keyboard = false;
   // cbSize is the size of the fixed structure, not of the allocation.
   detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
   if (SetupDiGetDeviceInterfaceDetailW(set, interfaceData, detail, required, nullptr, nullptr)) {
@@ -30,29 +44,39 @@ void SendToInterface(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData,
     if (device != INVALID_HANDLE_VALUE) {
       HIDD_ATTRIBUTES attributes = {};
       attributes.Size = sizeof(attributes);
-      if (HidD_GetAttributes(device, &attributes) && attributes.VendorID == KeyboardVendorId &&
-          attributes.ProductID == KeyboardProductId)
-        HidD_SetFeature(device, report, FEATURE_REPORT_LENGTH);
+      keyboard = HidD_GetAttributes(device, &attributes) && attributes.VendorID == KeyboardVendorId &&
+                 attributes.ProductID == KeyboardProductId;
+      if (keyboard) {
+        const bool accepted = HidD_SetFeature(device, report, FEATURE_REPORT_LENGTH);
+        if (record) RecordKeyboardSend(record, detail->DevicePath, accepted, accepted ? 0 : GetLastError());
+      }
       CloseHandle(device);
     }
   }
   HeapFree(GetProcessHeap(), 0, detail);
+  return keyboard;
 }
 
 }  // namespace
 
-void SendKeyboardFeature(BYTE command, BYTE value) {
+void SendKeyboardFeature(BYTE command, BYTE value, FeatureSendRecord* record) {
+  if (record) *record = FeatureSendRecord{};
   GUID hidClass;
   HidD_GetHidGuid(&hidClass);
   HDEVINFO set = SetupDiGetClassDevsW(&hidClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-  if (set == INVALID_HANDLE_VALUE) return;
+  if (set == INVALID_HANDLE_VALUE) {
+    if (record) record->ListError = GetLastError();
+    return;
+  }
+  if (record) record->Listed = true;
 
   unsigned char report[FEATURE_REPORT_LENGTH];
   BuildFeatureReport(command, value, report);
   // Every collection of the keyboard gets the report, not only the first one found.
   SP_DEVICE_INTERFACE_DATA interfaceData = {};
   interfaceData.cbSize = sizeof(interfaceData);
-  for (DWORD index = 0; SetupDiEnumDeviceInterfaces(set, nullptr, &hidClass, index, &interfaceData); ++index)
-    SendToInterface(set, &interfaceData, report);
+  for (DWORD index = 0; SetupDiEnumDeviceInterfaces(set, nullptr, &hidClass, index, &interfaceData); ++index) {
+    if (!SendToInterface(set, &interfaceData, report, record) && record) ++record->OtherInterfaces;
+  }
   SetupDiDestroyDeviceInfoList(set);
 }

@@ -1,5 +1,8 @@
 #pragma once
 #include <windows.h>
 
-// Sends the command to every present HID interface of the keyboard.
-void SendKeyboardFeature(BYTE command, BYTE value);
+#include "keyboard/feature_report.h"
+
+// Sends the command to every present HID interface of the keyboard. With RECORD
+// (the self-check), also notes what each interface answered.
+void SendKeyboardFeature(BYTE command, BYTE value, FeatureSendRecord* record = nullptr);

@@ -29,9 +29,8 @@ std::uint64_t FileSizeOf(const WCHAR* path) {
 
 }  // namespace
 
-void ReadFileVersion(const WCHAR* path, WORD* major, WORD* fourth) {
-  *major = 0;
-  *fourth = 0;
+void ReadFileVersion(const WCHAR* path, WORD (&version)[4]) {
+  for (WORD& component : version) component = 0;
   DWORD size = GetFileVersionInfoSizeW(path, nullptr);
   if (size == 0) return;
   void* block = HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size);
@@ -41,8 +40,10 @@ void ReadFileVersion(const WCHAR* path, WORD* major, WORD* fourth) {
   if (GetFileVersionInfoW(path, 0, size, block) &&
       VerQueryValueW(block, L"\\", reinterpret_cast<void**>(&info), &infoSize) && info &&
       infoSize >= sizeof(VS_FIXEDFILEINFO)) {
-    *major = HIWORD(info->dwFileVersionMS);
-    *fourth = LOWORD(info->dwFileVersionLS);
+    version[0] = HIWORD(info->dwFileVersionMS);
+    version[1] = LOWORD(info->dwFileVersionMS);
+    version[2] = HIWORD(info->dwFileVersionLS);
+    version[3] = LOWORD(info->dwFileVersionLS);
   }
   HeapFree(GetProcessHeap(), 0, block);
 }
@@ -55,7 +56,10 @@ int WriteInstallRecord() {
 
   InstallRecordInputs inputs = {};
   inputs.ProgramPath = path;
-  ReadFileVersion(path, &inputs.VersionMajor, &inputs.VersionFourth);
+  WORD version[4];
+  ReadFileVersion(path, version);
+  inputs.VersionMajor = version[0];
+  inputs.VersionFourth = version[3];
   inputs.FileSize = FileSizeOf(path);
   SYSTEMTIME today;
   GetLocalTime(&today);

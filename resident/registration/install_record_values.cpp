@@ -1,46 +1,8 @@
 #include "install_record_values.h"
 
+#include "common/text_writer.h"
+
 namespace {
-
-// Appends to a fixed buffer and keeps it terminated; text that does not fit is cut.
-// Numbers are formatted here because the C runtimes of the builds disagree on
-// wide printf conversions.
-class TextWriter {
- public:
-  template <unsigned N>
-  explicit TextWriter(wchar_t (&buffer)[N]) : out_(buffer), capacity_(N) { out_[0] = L'\0'; }
-
-  void Append(wchar_t c) {
-    if (length_ + 1 >= capacity_) return;
-    out_[length_++] = c;
-    out_[length_] = L'\0';
-  }
-
-  void Append(const wchar_t* text) {
-    for (; *text != L'\0'; ++text) Append(*text);
-  }
-
-  void Append(const wchar_t* text, unsigned count) {
-    for (unsigned i = 0; i < count; ++i) Append(text[i]);
-  }
-
-  // Decimal, padded with zeros to at least minDigits (printf's "%0Nd").
-  void AppendNumber(unsigned value, unsigned minDigits) {
-    wchar_t digits[10];
-    unsigned count = 0;
-    do {
-      digits[count++] = static_cast<wchar_t>(L'0' + value % 10);
-      value /= 10;
-    } while (value != 0);
-    for (; minDigits > count; --minDigits) Append(L'0');
-    while (count > 0) Append(digits[--count]);
-  }
-
- private:
-  wchar_t* out_;
-  unsigned capacity_;
-  unsigned length_ = 0;
-};
 
 bool ContainsBlank(const wchar_t* text) {
   for (; *text != L'\0'; ++text) {

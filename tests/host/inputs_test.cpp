@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/activity_rules.h"
-#include "app/run_mode.h"
+#include "common/run_mode.h"
 
 namespace {
 
@@ -37,6 +37,7 @@ TEST(RunMode, OnlyTheExactKeywordsSelectAMode) {
   const struct {
     const wchar_t* CommandLine;
     RunMode Expected;
+    bool Check = false;
   } cases[] = {
       {L"/install", RunMode::Install},
       {L"/uninstall", RunMode::Uninstall},
@@ -52,9 +53,14 @@ TEST(RunMode, OnlyTheExactKeywordsSelectAMode) {
       {L"-install", RunMode::Normal},
       {L"\"/install\"", RunMode::Normal},
       {L"/uninstall /install", RunMode::Normal},
+      {L"/check", RunMode::Normal, true},
+      {L"/CHECK", RunMode::Normal},
+      {L"/check ", RunMode::Normal},
+      {L"/check /install", RunMode::Normal},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(ParseRunMode(c.CommandLine), c.Expected) << testing::PrintToString(c.CommandLine);
+    EXPECT_EQ(IsSelfCheckCommand(c.CommandLine), c.Check) << testing::PrintToString(c.CommandLine);
   }
 }
 

@@ -11,9 +11,10 @@
 #include <vector>
 
 #include "app/activity_rules.h"
-#include "app/control_ids.h"
 #include "app/resync.h"
+#include "audio/default_device_rules.h"
 #include "audio/latest_value.h"
+#include "common/control_ids.h"
 
 namespace {
 

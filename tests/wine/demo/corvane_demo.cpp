@@ -1,10 +1,10 @@
 // The whole journey of Corvane on a virtual keyboard (three interfaces of the
 // keyboard, two foreign devices) and a virtual audio endpoint: Install_Corvane
-// installs it into the system directory, the record is shown, another application
-// mutes and unmutes the output and every report that reaches the keyboard is
-// printed with its place in the resync period, then the uninstall string from the
-// record is run as Windows runs it and the prefix is left as it was. Run by
-// scripts/demo in a prefix of its own.
+// installs it into the system directory, the record is shown, "Corvane.exe /check"
+// reports what it finds, another application mutes and unmutes the output and
+// every report that reaches the keyboard is printed with its place in the resync
+// period, then the uninstall string from the record is run as Windows runs it and
+// the prefix is left as it was. Run by scripts/demo in a prefix of its own.
 
 #include <windows.h>
 
@@ -116,6 +116,21 @@ bool Install(Process* corvane) {
   return true;
 }
 
+// "Corvane.exe /check > check.txt", as a user or a keyboard vendor runs it; prints the report.
+bool RunCheck(const std::wstring& dir) {
+  std::wstring program = corvane::SystemDirectory() + L"\\Corvane.exe";
+  printf("%7.3f s  %ls /check > check.txt\n", (GetTickCount() - g_start) / 1000.0, program.c_str());
+  DWORD code = 99;
+  std::string text;
+  if (!corvane::RunCheck(dir, program, &code, &text)) return false;
+  PrintNewReports(dir);
+  size_t begin = 0;
+  for (size_t end; (end = text.find("\r\n", begin)) != std::string::npos; begin = end + 2)
+    printf("             %s\n", text.substr(begin, end - begin).c_str());
+  printf("%7.3f s  the check exited with code %lu\n", (GetTickCount() - g_start) / 1000.0, code);
+  return code == 0;
+}
+
 bool Uninstall(const std::wstring& dir, Process* corvane) {
   wchar_t command[600];
   DWORD size = sizeof command;
@@ -184,6 +199,9 @@ int main() {
   PrintRecord();
   Say("start-up period: the state 0.1 s after start, then every 5 s until 19 s");
   Watch(dir, 19500);
+  g_trigger = GetTickCount();
+  Say("the self-check, run beside the resident: it sends the state once and reports");
+  bool checked = RunCheck(dir);
 
   const bool steps[] = {true, false};
   for (bool muted : steps) {
@@ -206,5 +224,5 @@ int main() {
   Say("the installation record after the uninstall:");
   bool recordLeft = PrintRecord();
   if (corvane.handle) CloseHandle(corvane.handle);
-  return uninstalled && !recordLeft ? 0 : 1;
+  return checked && uninstalled && !recordLeft ? 0 : 1;
 }

@@ -6,6 +6,9 @@
 #include <endpointvolume.h>
 #include <mmdeviceapi.h>
 #include <objbase.h>
+// Defines the property key here instead of taking it from a library.
+#include <initguid.h>
+#include <functiondiscoverykeys_devpkey.h>
 
 #include <stdlib.h>
 #include <string.h>
@@ -314,6 +317,36 @@ class EndpointVolume final : public Counted<EndpointVolume, IAudioEndpointVolume
   HRESULT STDMETHODCALLTYPE GetVolumeRange(float*, float*, float*) override { return E_NOTIMPL; }
 };
 
+// The endpoint's properties: its friendly name only, read-only as STGM_READ opens it.
+class PropertyStore final : public Counted<PropertyStore, IPropertyStore> {
+ public:
+  static constexpr const char* kLogName = "property-store";
+  void OnLastRelease() {}
+  HRESULT STDMETHODCALLTYPE GetCount(DWORD* count) override {
+    if (!count) return E_POINTER;
+    *count = 1;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetAt(DWORD index, PROPERTYKEY* key) override {
+    if (!key) return E_POINTER;
+    if (index != 0) return E_INVALIDARG;
+    *key = PKEY_Device_FriendlyName;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetValue(REFPROPERTYKEY key, PROPVARIANT* value) override {
+    if (!value) return E_POINTER;
+    PropVariantInit(value);
+    if (!IsEqualPropertyKey(key, PKEY_Device_FriendlyName)) return S_OK;  // VT_EMPTY, as for any absent key
+    value->pwszVal = static_cast<LPWSTR>(CoTaskMemAlloc(sizeof vdev::kEndpointName));
+    if (!value->pwszVal) return E_OUTOFMEMORY;
+    memcpy(value->pwszVal, vdev::kEndpointName, sizeof vdev::kEndpointName);
+    value->vt = VT_LPWSTR;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE SetValue(REFPROPERTYKEY, REFPROPVARIANT) override { return STG_E_ACCESSDENIED; }
+  HRESULT STDMETHODCALLTYPE Commit() override { return STG_E_ACCESSDENIED; }
+};
+
 class Device final : public Counted<Device, IMMDevice> {
  public:
   static constexpr const char* kLogName = "device";
@@ -336,7 +369,11 @@ class Device final : public Counted<Device, IMMDevice> {
     LogHr("activate", hr);
     return hr;
   }
-  HRESULT STDMETHODCALLTYPE OpenPropertyStore(DWORD, IPropertyStore**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE OpenPropertyStore(DWORD, IPropertyStore** store) override {
+    if (!store) return E_POINTER;
+    *store = new PropertyStore;
+    return S_OK;
+  }
   HRESULT STDMETHODCALLTYPE GetId(LPWSTR* id) override {
     if (!id) return E_POINTER;
     *id = static_cast<LPWSTR>(CoTaskMemAlloc(sizeof kEndpointId));

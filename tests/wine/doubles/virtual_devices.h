@@ -8,6 +8,8 @@
 // trailing backslash). A double whose process lacks the variable presents no
 // HID interface, an unmuted endpoint, logs nothing and polls nothing.
 //
+// The audio endpoint's friendly name (PKEY_Device_FriendlyName) is kEndpointName.
+//
 // Files read by the doubles (plain text, UTF-8, one item a line, '#' starts a
 // comment line):
 //
@@ -21,7 +23,9 @@
 //                        opens for itself: a handle to it with read or write
 //                        access is refused like on Windows. feature-length is
 //                        the feature report length (default 9); SetFeature
-//                        with any other buffer length fails like on Windows.
+//                        with any other buffer length fails like on Windows
+//                        (error 23, ERROR_CRC): any other length makes an
+//                        interface that refuses the program's 9-byte reports.
 //                        no-attributes makes HidD_GetAttributes fail.
 //                        stall-ms: every HidD_SetFeature on it takes N ms (a
 //                        keyboard that does not answer), in place of set-feature-ms.
@@ -95,6 +99,7 @@ constexpr wchar_t kHidLog[] = L"hid.log";
 constexpr wchar_t kAudioLog[] = L"audio.log";
 
 constexpr unsigned kDefaultFeatureLength = 9;
+constexpr wchar_t kEndpointName[] = L"Virtual Speakers (Corvane test endpoint)";
 constexpr unsigned kCommandPollMs = 20;
 
 // The class identifier that the mmdevapi double serves.

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/activity_sources.h"
-#include "app/control_ids.h"
+#include "common/control_ids.h"
 #include "inprocess_support.h"
 #include "program_driver.h"
 

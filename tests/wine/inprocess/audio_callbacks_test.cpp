@@ -6,7 +6,7 @@
 #include <endpointvolume.h>
 #include <mmdeviceapi.h>
 
-#include "app/control_ids.h"
+#include "common/control_ids.h"
 #include "audio/endpoint_watch.h"
 #include "inprocess_support.h"
 #include "program_driver.h"

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "app/control_ids.h"
+#include "common/control_ids.h"
 #include "inprocess_support.h"
 #include "registration/install_record_values.h"
-#include "registration/uninstall.h"
+#include "app/uninstall.h"
 #include "res/resource.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <ostream>
 
-#include "app/control_ids.h"
+#include "common/control_ids.h"
 #include "app/control_window.h"
 #include "audio/endpoint_watch.h"
 #include "program_driver.h"

@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/app_state.h"
+#include "common/app_state.h"
 
 struct PostedMessage {
   UINT message;

@@ -362,5 +362,54 @@ INSTANTIATE_TEST_SUITE_P(Roles, DefaultDeviceTest,
                            return std::string(info.param.name);
                          });
 
+// "/check" beside a resident: two keyboard interfaces, the second refusing the
+// report (a feature report length other than the program's 9 bytes), a foreign
+// device and a muted output.
+TEST_F(CoreTest, CheckReportsEachKeyboardInterfaceAndLeavesTheResidentAlone) {
+  interfaces_ = {{L"keyboard-mi00", kKeyboardVendorId, kKeyboardProductId},
+                 {L"mouse", static_cast<unsigned short>(kKeyboardVendorId ^ 0x5A5A), kKeyboardProductId, true},
+                 {L"keyboard-mi01", kKeyboardVendorId, kKeyboardProductId, false, 8}};
+  ASSERT_TRUE(vdev::WriteHidInterfaces(dir_, interfaces_));
+  vdev::AudioSetup setup;
+  setup.muted = true;
+  ASSERT_TRUE(vdev::WriteAudioSetup(dir_, setup));
+  Process resident = StartResident();
+  HWND window = FindControlWindow(resident.pid);
+
+  DWORD code = 99;
+  std::string text;
+  ASSERT_TRUE(RunCheck(dir_, CorvaneCopyPath(dir_), &code, &text)) << "no report within 10 s";
+  printf("%s", text.c_str());
+  auto path = [&](const wchar_t* name) {
+    std::wstring wide = vdev::InterfacePath(dir_, name);
+    return std::string(wide.begin(), wide.end());
+  };
+  for (const std::string& line : std::vector<std::string>{
+           "Output: \"Virtual Speakers (Corvane test endpoint)\", muted\r\n",
+        "  accepted by " + path(L"keyboard-mi00") + "\r\n", "  refused by " + path(L"keyboard-mi01") + " with error 23: ",
+        std::string("  other HID interfaces walked: 1\r\n"),
+        "Resident: running, process " + std::to_string(resident.pid) + "\r\n"}) {
+    EXPECT_NE(text.find(line), std::string::npos) << "no line " << line;
+  }
+  EXPECT_EQ(code, 0u);
+  // The check sent the muted state to both, and the resident kept its window.
+  std::vector<std::string> sent;
+  for (const vdev::Report& report : vdev::ReadReports(dir_)) {
+    if (report.bytes == MuteReport(true) && report.pid != resident.pid) sent.push_back(report.interfaceName);
+  }
+  EXPECT_EQ(sent, (std::vector<std::string>{"keyboard-mi00", "keyboard-mi01"}));
+  EXPECT_TRUE(IsRunning(resident));
+  EXPECT_EQ(FindControlWindow(resident.pid), window);
+}
+
+TEST_F(CoreTest, CheckWithoutKeyboardEndsWithOne) {
+  ASSERT_TRUE(vdev::WriteHidInterfaces(dir_, {interfaces_[1]}));
+  DWORD code = 99;
+  std::string text;
+  ASSERT_TRUE(RunCheck(dir_, CorvaneCopyPath(dir_), &code, &text)) << "no report within 10 s";
+  EXPECT_NE(text.find("  no interface of this keyboard found\r\n"), std::string::npos) << text;
+  EXPECT_EQ(code, 1u);
+}
+
 }  // namespace
 }  // namespace corvane

@@ -133,7 +133,8 @@ std::vector<std::string> ForeignInterfaceNames(const std::vector<vdev::HidInterf
 
 std::wstring CorvaneCopyPath(const std::wstring& dir) { return dir + L"\\app\\Corvane.exe"; }
 
-bool StartCorvane(const std::wstring& dir, const std::wstring& arguments, Process* process) {
+// The copy of Corvane.exe and the hid and setupapi doubles in DIR\app.
+static bool PrepareCorvaneCopy(const std::wstring& dir) {
   std::wstring bin = ProgramFolder();
   std::wstring app = dir + L"\\app";
   if (GetFileAttributesW(app.c_str()) == INVALID_FILE_ATTRIBUTES) {
@@ -143,20 +144,28 @@ bool StartCorvane(const std::wstring& dir, const std::wstring& arguments, Proces
     }
   }
   std::wstring program = CorvaneCopyPath(dir);
-  if (GetFileAttributesW(program.c_str()) == INVALID_FILE_ATTRIBUTES &&
-      !CopyBeside(bin + L"\\Corvane.exe", program)) {
-    return false;
-  }
+  return GetFileAttributesW(program.c_str()) != INVALID_FILE_ATTRIBUTES || CopyBeside(bin + L"\\Corvane.exe", program);
+}
+
+// Starts PROGRAM in its own folder, with CORVANE_DOUBLES_DIR naming DIR and, when
+// OUTPUT is given (inheritable), that as its standard output.
+static bool StartProgram(const std::wstring& dir, const std::wstring& program, const std::wstring& arguments,
+                         HANDLE output, Process* process) {
   // Inherited by the child: the doubles find their folder through it.
   if (!SetEnvironmentVariableW(vdev::kDirVariable, dir.c_str())) return false;
   std::wstring commandLine = L"\"" + program + L"\"";
   if (!arguments.empty()) commandLine += L" " + arguments;
+  std::wstring folder = program.substr(0, program.rfind(L'\\'));
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
+  if (output) {
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = output;
+  }
   PROCESS_INFORMATION info = {};
   DWORD tick = GetTickCount();
-  if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, app.c_str(), &startup,
-                      &info)) {
+  if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, output != nullptr, 0, nullptr,
+                      folder.c_str(), &startup, &info)) {
     return false;
   }
   CloseHandle(info.hThread);
@@ -164,6 +173,33 @@ bool StartCorvane(const std::wstring& dir, const std::wstring& arguments, Proces
   process->pid = info.dwProcessId;
   process->startTick = tick;
   return true;
+}
+
+bool StartCorvane(const std::wstring& dir, const std::wstring& arguments, Process* process) {
+  return PrepareCorvaneCopy(dir) && StartProgram(dir, CorvaneCopyPath(dir), arguments, nullptr, process);
+}
+
+bool RunCheck(const std::wstring& dir, const std::wstring& program, DWORD* exitCode, std::string* text) {
+  if (program == CorvaneCopyPath(dir) && !PrepareCorvaneCopy(dir)) return false;
+  std::wstring path = dir + L"\\check.txt";
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE output = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+  if (output == INVALID_HANDLE_VALUE) return false;
+  Process process;
+  bool started = StartProgram(dir, program, L"/check", output, &process);
+  CloseHandle(output);
+  if (!started) return false;
+  bool ended = WaitForExit(process, 10000, exitCode);
+  EndProcess(&process);
+  if (!ended) return false;
+  HANDLE input = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (input == INVALID_HANDLE_VALUE) return false;
+  char buffer[16384];
+  DWORD size = 0;
+  bool read = ReadFile(input, buffer, sizeof buffer, &size, nullptr) != 0;
+  CloseHandle(input);
+  text->assign(buffer, size);
+  return read;
 }
 
 bool WaitForExit(const Process& process, DWORD timeoutMs, DWORD* exitCode) {

@@ -64,6 +64,12 @@ struct Process {
 bool StartCorvane(const std::wstring& dir, const std::wstring& arguments, Process* process);
 std::wstring CorvaneCopyPath(const std::wstring& dir);
 
+// Runs PROGRAM (CorvaneCopyPath(DIR), or another Corvane.exe) with "/check", its
+// standard output the new file DIR\check.txt as a batch line's "> check.txt" makes
+// it, CORVANE_DOUBLES_DIR naming DIR. True when it ended within 10 s; its exit code
+// and the file's text (UTF-8) in the outputs.
+bool RunCheck(const std::wstring& dir, const std::wstring& program, DWORD* exitCode, std::string* text);
+
 // True when the process ended within the time; its exit code in *exitCode.
 bool WaitForExit(const Process& process, DWORD timeoutMs, DWORD* exitCode);
 bool IsRunning(const Process& process);

@@ -1,11 +1,11 @@
-#include "registration/uninstall.h"
+#include "app/uninstall.h"
 
 #include <windows.h>
 #include <shellapi.h>
 #include <shlobj.h>
 
-#include "app/app_state.h"
-#include "app/control_ids.h"
+#include "common/app_state.h"
+#include "common/control_ids.h"
 #include "keyboard/feature_channel.h"
 #include "keyboard/feature_report.h"
 #include "registration/install_record_values.h"

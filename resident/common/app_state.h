@@ -7,7 +7,7 @@
 #include <mmdeviceapi.h>
 #include <endpointvolume.h>
 
-#include "app/run_mode.h"
+#include "common/run_mode.h"
 
 struct AppState {
   RunMode Mode;

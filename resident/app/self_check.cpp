@@ -1,0 +1,249 @@
+#include "app/self_check.h"
+
+#include <mmdeviceapi.h>
+#include <endpointvolume.h>
+#include <powrprof.h>
+// Defines the property key here instead of taking it from a library.
+#include <initguid.h>
+#include <functiondiscoverykeys_devpkey.h>
+
+#include "app/check_report.h"
+#include "app/elevation.h"
+#include "keyboard/feature_channel.h"
+#include "keyboard/keyboard_identity.h"
+#include "registration/install_record.h"
+#include "registration/install_record_values.h"
+#include "res/resource.h"
+
+namespace {
+
+constexpr unsigned NAME_CAPACITY = 256;
+
+Answer AnswerOf(bool yes) { return yes ? Answer::Yes : Answer::No; }
+
+void DescribeSystemError(std::uint32_t code, wchar_t* text, unsigned capacity) {
+  if (!FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text, capacity,
+                      nullptr))
+    text[0] = L'\0';
+}
+
+// GetVersionExW answers no higher than the newest Windows the manifest names; the kernel's
+// own call tells the truth.
+void ReadWindowsVersion(ProgramFacts* program) {
+  using RtlGetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOW*);
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  FARPROC address = ntdll ? GetProcAddress(ntdll, "RtlGetVersion") : nullptr;
+  if (!address) return;
+  OSVERSIONINFOW version = {};
+  version.dwOSVersionInfoSize = sizeof(version);
+  if (reinterpret_cast<RtlGetVersionFunction>(reinterpret_cast<void*>(address))(&version) != 0) return;
+  program->WindowsMajor = version.dwMajorVersion;
+  program->WindowsMinor = version.dwMinorVersion;
+  program->WindowsBuild = version.dwBuildNumber;
+}
+
+void ReadProgram(ProgramFacts* program, const WCHAR* path) {
+  program->Path = path;
+  ReadFileVersion(path, program->Version);
+  program->Bits = sizeof(void*) * 8;
+  BOOL wow64 = FALSE;
+  program->Wow64 = IsWow64Process(GetCurrentProcess(), &wow64) ? AnswerOf(wow64) : Answer::Unknown;
+  ReadWindowsVersion(program);
+  switch (ReadTokenElevation()) {
+    case ElevationState::Elevated: program->Elevated = Answer::Yes; break;
+    case ElevationState::NotElevated: program->Elevated = Answer::No; break;
+    case ElevationState::Unknown: program->Elevated = Answer::Unknown; break;
+  }
+}
+
+void ReadEndpointName(IMMDevice* device, OutputFacts* output, WCHAR (&name)[NAME_CAPACITY]) {
+  IPropertyStore* store = nullptr;
+  HRESULT result = device->OpenPropertyStore(STGM_READ, &store);
+  if (SUCCEEDED(result)) {
+    PROPVARIANT value;
+    PropVariantInit(&value);
+    result = store->GetValue(PKEY_Device_FriendlyName, &value);
+    if (SUCCEEDED(result) && value.vt == VT_LPWSTR && value.pwszVal) {
+      lstrcpynW(name, value.pwszVal, NAME_CAPACITY);
+      output->Name = name;
+    } else if (SUCCEEDED(result)) {
+      result = DISP_E_TYPEMISMATCH;  // the key holds no text
+    }
+    PropVariantClear(&value);
+    store->Release();
+  }
+  output->NameResult = static_cast<std::uint32_t>(result);
+}
+
+// The default render endpoint of the console role, as the resident binds it, read
+// without registering anything.
+void ReadOutput(OutputFacts* output, WCHAR (&name)[NAME_CAPACITY]) {
+  IMMDeviceEnumerator* enumerator = nullptr;
+  IMMDevice* device = nullptr;
+  IAudioEndpointVolume* volume = nullptr;
+  BOOL muted = FALSE;
+  output->FailedStep = L"CoCreateInstance(MMDeviceEnumerator)";
+  HRESULT result = CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_INPROC_SERVER,
+                                    __uuidof(IMMDeviceEnumerator), reinterpret_cast<void**>(&enumerator));
+  if (SUCCEEDED(result)) {
+    output->FailedStep = L"GetDefaultAudioEndpoint";
+    result = enumerator->GetDefaultAudioEndpoint(eRender, eConsole, &device);
+  }
+  if (SUCCEEDED(result)) {
+    output->Found = true;
+    ReadEndpointName(device, output, name);
+    output->FailedStep = L"Activate(IAudioEndpointVolume)";
+    result = device->Activate(__uuidof(IAudioEndpointVolume), CLSCTX_ALL, nullptr, reinterpret_cast<void**>(&volume));
+  }
+  if (SUCCEEDED(result)) {
+    output->FailedStep = L"GetMute";
+    result = volume->GetMute(&muted);
+  }
+  if (SUCCEEDED(result)) {
+    output->FailedStep = nullptr;
+    output->Muted = muted != FALSE;
+  }
+  output->FailedResult = static_cast<std::uint32_t>(result);
+  if (volume) volume->Release();
+  if (device) device->Release();
+  if (enumerator) enumerator->Release();
+}
+
+// Sends the state as the resident does: a state that cannot be read counts as not muted.
+void SendState(CheckFacts* facts, FeatureSendRecord* record) {
+  const unsigned char value = facts->Output.FailedStep == nullptr && facts->Output.Muted ? 1 : 0;
+  BuildFeatureReport(FEATURE_CMD_MUTE, value, facts->Report);
+  LARGE_INTEGER frequency, start, end;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&start);
+  SendKeyboardFeature(FEATURE_CMD_MUTE, value, record);
+  QueryPerformanceCounter(&end);
+  facts->Keyboard = record;
+  facts->SendMicroseconds = static_cast<std::uint32_t>((end.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart);
+}
+
+// Volume and index name a file whatever path, letter case or link leads to it.
+bool IdentifyFile(const WCHAR* path, BY_HANDLE_FILE_INFORMATION* identity) {
+  HANDLE file = CreateFileW(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const bool read = GetFileInformationByHandle(file, identity) != FALSE;
+  CloseHandle(file);
+  return read;
+}
+
+NamedProgram CompareWithSelf(const WCHAR* path, const WCHAR* self) {
+  const DWORD attributes = GetFileAttributesW(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return NamedProgram::Missing;
+  BY_HANDLE_FILE_INFORMATION named, running;
+  if (!IdentifyFile(path, &named) || !IdentifyFile(self, &running)) return NamedProgram::NotCompared;
+  const bool same = named.dwVolumeSerialNumber == running.dwVolumeSerialNumber &&
+                    named.nFileIndexHigh == running.nFileIndexHigh && named.nFileIndexLow == running.nFileIndexLow;
+  return same ? NamedProgram::ThisFile : NamedProgram::AnotherFile;
+}
+
+// A value of the installation record, where the resident writes it: the 64-bit view.
+void ReadRecordEntry(const WCHAR* keyPath, const WCHAR* valueName, const WCHAR* self, RecordEntryFacts* entry,
+                     WCHAR (&command)[2 * PROGRAM_PATH_CAPACITY]) {
+  command[0] = L'\0';
+  HKEY key;
+  LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key);
+  if (status == ERROR_SUCCESS) {
+    DWORD size = sizeof(command);
+    status = RegGetValueW(key, nullptr, valueName, RRF_RT_REG_SZ, nullptr, command, &size);
+    RegCloseKey(key);
+  }
+  entry->ReadError = static_cast<std::uint32_t>(status);
+  entry->Command = command;
+  if (status != ERROR_SUCCESS) return;
+  WCHAR program[RECORDED_PATH_CAPACITY];
+  ProgramOfCommand(command, program);
+  entry->Program = CompareWithSelf(program, self);
+}
+
+void FindResident(HINSTANCE instance, CheckFacts* facts) {
+  WCHAR className[100];
+  if (LoadStringW(instance, IDS_CLASS_NAME, className, ARRAYSIZE(className)) == 0) return;
+  HWND window = FindWindowW(className, nullptr);
+  DWORD processId = 0;
+  facts->ResidentRunning = window && GetWindowThreadProcessId(window, &processId) != 0;
+  facts->ResidentProcessId = processId;
+}
+
+void ReadLid(CheckFacts* facts) {
+  SYSTEM_POWER_CAPABILITIES capabilities = {};
+  facts->LidKnown = GetPwrCapabilities(&capabilities) != FALSE;
+  if (facts->LidKnown)
+    facts->LidPresent = capabilities.LidPresent != FALSE;
+  else
+    facts->LidError = GetLastError();
+}
+
+void WriteUtf8(HANDLE output, const wchar_t* text) {
+  const int characters = lstrlenW(text);
+  const int length = WideCharToMultiByte(CP_UTF8, 0, text, characters, nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return;
+  char* bytes = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, static_cast<SIZE_T>(length)));
+  if (!bytes) return;
+  DWORD written;
+  if (WideCharToMultiByte(CP_UTF8, 0, text, characters, bytes, length, nullptr, nullptr) == length)
+    WriteFile(output, bytes, static_cast<DWORD>(length), &written, nullptr);
+  HeapFree(GetProcessHeap(), 0, bytes);
+}
+
+// A file or pipe of the caller's gets the text as UTF-8; a console it was started
+// from gets it as UTF-16, whatever its code page; otherwise a message box shows it.
+void Deliver(const wchar_t* text, int exitCode) {
+  HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  const DWORD type = output && output != INVALID_HANDLE_VALUE ? GetFileType(output) : FILE_TYPE_UNKNOWN;
+  if (type == FILE_TYPE_DISK || type == FILE_TYPE_PIPE) {
+    WriteUtf8(output, text);
+    return;
+  }
+  if (AttachConsole(ATTACH_PARENT_PROCESS)) {
+    HANDLE console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 nullptr, OPEN_EXISTING, 0, nullptr);
+    if (console != INVALID_HANDLE_VALUE) {
+      DWORD written;
+      const bool shown = WriteConsoleW(console, text, static_cast<DWORD>(lstrlenW(text)), &written, nullptr);
+      CloseHandle(console);
+      if (shown) return;
+    }
+  }
+  MessageBoxW(nullptr, text, L"Corvane check", MB_OK | (exitCode == 0 ? MB_ICONINFORMATION : MB_ICONWARNING));
+}
+
+}  // namespace
+
+int RunSelfCheck(HINSTANCE instance) {
+  // About 25 KB on the stack: the check runs alone, at the bottom of the main thread.
+  CheckFacts facts = {};
+  FeatureSendRecord record;
+  WCHAR path[PROGRAM_PATH_CAPACITY];
+  WCHAR endpointName[NAME_CAPACITY];
+  WCHAR runCommand[2 * PROGRAM_PATH_CAPACITY];
+  WCHAR uninstallCommand[2 * PROGRAM_PATH_CAPACITY];
+  wchar_t text[CHECK_REPORT_CAPACITY];
+
+  facts.DescribeError = DescribeSystemError;
+  const DWORD length = GetModuleFileNameW(nullptr, path, PROGRAM_PATH_CAPACITY);
+  if (length == 0 || length >= PROGRAM_PATH_CAPACITY) path[0] = L'\0';
+  ReadProgram(&facts.Program, path);
+
+  const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+  ReadOutput(&facts.Output, endpointName);
+  if (com) CoUninitialize();
+
+  facts.VendorId = KeyboardVendorId;
+  facts.ProductId = KeyboardProductId;
+  SendState(&facts, &record);
+  ReadRecordEntry(RUN_KEY, PROGRAM_VALUE_NAME, path, &facts.RunValue, runCommand);
+  ReadRecordEntry(UNINSTALL_KEY, L"UninstallString", path, &facts.UninstallEntry, uninstallCommand);
+  FindResident(instance, &facts);
+  ReadLid(&facts);
+
+  FormatCheckReport(facts, text);
+  const int exitCode = CheckExitCode(facts);
+  Deliver(text, exitCode);
+  return exitCode;
+}

@@ -1,0 +1,187 @@
+// The text and exit code of the self-check, and the program a recorded command starts.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cwchar>
+#include <functional>
+#include <string>
+
+#include "app/check_report.h"
+
+namespace {
+
+const wchar_t kPath[] = L"C:\\Windows\\SysWOW64\\Corvane.exe";
+const wchar_t kUninstall[] = L"C:\\Windows\\SysWOW64\\Corvane.exe /uninstall";
+const wchar_t kInterface0[] = L"\\\\?\\hid#vid_1209&pid_0001&mi_00#7&1&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+const wchar_t kInterface1[] = L"\\\\?\\hid#vid_1209&pid_0001&mi_01#7&2&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+constexpr std::uint32_t kNoText = 1784;  // a code the system has no text for
+
+// Texts end in a line end, as FormatMessageW's do.
+void Describe(std::uint32_t code, wchar_t* text, unsigned capacity) {
+  if (code != kNoText) std::swprintf(text, capacity, L"Text of %u.\r\n", static_cast<unsigned>(code));
+}
+
+void SetSend(KeyboardInterfaceSend& send, const wchar_t* path, bool accepted, std::uint32_t error) {
+  std::wcsncpy(send.Path, path, RECORDED_PATH_CAPACITY - 1);
+  send.Accepted = accepted;
+  send.Error = error;
+}
+
+// A 32-bit program under WoW64 whose two keyboard interfaces answer differently.
+struct Fixture {
+  CheckFacts facts{};
+  FeatureSendRecord keyboard{};
+
+  Fixture() {
+    facts.Program = ProgramFacts{kPath, {1, 0, 0, 10}, 32, Answer::Yes, 10, 0, 19045, Answer::No};
+    facts.Output = OutputFacts{true, nullptr, 0, L"Speakers (USB Audio)", 0, true};
+    facts.VendorId = 0x1209;
+    facts.ProductId = 0x0001;
+    const unsigned char report[FEATURE_REPORT_LENGTH] = {0x00, 0xA1, 0x01};
+    std::copy(report, report + FEATURE_REPORT_LENGTH, facts.Report);
+    keyboard.Listed = true;
+    keyboard.KeyboardInterfaces = 2;
+    keyboard.Accepted = 1;
+    SetSend(keyboard.Keyboard[0], kInterface0, true, 0);
+    SetSend(keyboard.Keyboard[1], kInterface1, false, 23);
+    keyboard.OtherInterfaces = 4;
+    facts.Keyboard = &keyboard;
+    facts.SendMicroseconds = 12345;
+    facts.RunValue = RecordEntryFacts{0, kPath, NamedProgram::ThisFile};
+    facts.UninstallEntry = RecordEntryFacts{0, kUninstall, NamedProgram::ThisFile};
+    facts.ResidentRunning = true;
+    facts.ResidentProcessId = 1234;
+    facts.LidKnown = true;
+    facts.LidPresent = true;
+    facts.DescribeError = Describe;
+  }
+
+  std::wstring Text() const {
+    static wchar_t text[CHECK_REPORT_CAPACITY];
+    FormatCheckReport(facts, text);
+    return text;
+  }
+};
+
+TEST(CheckReport, FullReport) {
+  Fixture fixture;
+  EXPECT_EQ(fixture.Text(),
+            std::wstring(L"Corvane self-check\r\n"
+                         L"Program: Corvane 1.0.0.10, 32-bit under WoW64, not elevated\r\n"
+                         L"  C:\\Windows\\SysWOW64\\Corvane.exe\r\n"
+                         L"Windows: 10.0 build 19045\r\n"
+                         L"Output: \"Speakers (USB Audio)\", muted\r\n"
+                         L"Keyboard: VID_1209&PID_0001, report 00 A1 01 00 00 00 00 00 00, sent in 12.3 ms\r\n"
+                         L"  accepted by ") + kInterface0 + L"\r\n" +
+                L"  refused by " + kInterface1 + L" with error 23: Text of 23.\r\n" +
+                L"  other HID interfaces walked: 4\r\n"
+                L"Run value: C:\\Windows\\SysWOW64\\Corvane.exe (program exists, this file)\r\n"
+                L"Uninstall entry: C:\\Windows\\SysWOW64\\Corvane.exe /uninstall (program exists, this file)\r\n"
+                L"Resident: running, process 1234\r\n"
+                L"Lid: present\r\n"
+                L"Result: the keyboard took the report and an output exists (exit code 0)\r\n");
+  EXPECT_EQ(CheckExitCode(fixture.facts), 0);
+}
+
+struct Variant {
+  const char* What;
+  std::function<void(Fixture&)> Change;
+  std::wstring Line;  // a whole line of the text that the change leads to
+  int ExitCode;
+};
+
+TEST(CheckReport, EachFailureHasItsLineAndExitCode) {
+  const Variant variants[] = {
+      {"64-bit", [](Fixture& f) { f.facts.Program.Bits = 64; },
+       L"Program: Corvane 1.0.0.10, 64-bit, not elevated", 0},
+      {"token and WoW64 unreadable",
+       [](Fixture& f) { f.facts.Program.Wow64 = f.facts.Program.Elevated = Answer::Unknown; },
+       L"Program: Corvane 1.0.0.10, 32-bit, WoW64 unknown, elevation unknown", 0},
+      {"no output",
+       [](Fixture& f) { f.facts.Output = OutputFacts{false, L"GetDefaultAudioEndpoint", 0x80070490, nullptr, 0, false}; },
+       L"  GetDefaultAudioEndpoint failed with 0x80070490: Text of 2147943568.", 1},
+      {"no output, result", [](Fixture& f) { f.facts.Output.Found = false; },
+       L"Result: no audio output (exit code 1)", 1},
+      {"state and name unreadable",
+       [](Fixture& f) { f.facts.Output = OutputFacts{true, L"GetMute", 0x80004005, nullptr, 0x80004001, false}; },
+       L"Output: exists, name unreadable, mute state unknown", 0},
+      {"name unreadable, its line",
+       [](Fixture& f) { f.facts.Output = OutputFacts{true, nullptr, 0, nullptr, 0x80004001, false}; },
+       L"  reading its name failed with 0x80004001: Text of 2147500033.", 0},
+      {"no keyboard",
+       [](Fixture& f) { f.keyboard.KeyboardInterfaces = f.keyboard.Accepted = 0; },
+       L"  no interface of this keyboard found", 1},
+      {"every interface refuses", [](Fixture& f) { f.keyboard.Accepted = 0; },
+       L"Result: no interface of the keyboard took the report (exit code 1)", 1},
+      {"neither keyboard nor output",
+       [](Fixture& f) {
+         f.keyboard.Accepted = 0;
+         f.facts.Output.Found = false;
+       },
+       L"Result: no interface of the keyboard took the report; no audio output (exit code 1)", 1},
+      {"interfaces not listed",
+       [](Fixture& f) { f.keyboard = FeatureSendRecord{false, 13, 0, 0, {}, 0}; },
+       L"  the HID interfaces could not be listed, error 13: Text of 13.", 1},
+      {"more interfaces than recorded",
+       [](Fixture& f) {
+         for (KeyboardInterfaceSend& send : f.keyboard.Keyboard) SetSend(send, kInterface0, true, 0);
+         f.keyboard.KeyboardInterfaces = 11;
+         f.keyboard.Accepted = 10;
+       },
+       L"  and 3 more interfaces of this keyboard; 10 of all 11 took the report", 0},
+      {"error without text", [](Fixture& f) { f.keyboard.Keyboard[1].Error = kNoText; },
+       std::wstring(L"  refused by ") + kInterface1 + L" with error 1784", 0},
+      {"no Run value", [](Fixture& f) { f.facts.RunValue.ReadError = 2; }, L"Run value: absent", 0},
+      {"entry unreadable", [](Fixture& f) { f.facts.UninstallEntry.ReadError = 5; },
+       L"Uninstall entry: unreadable, error 5: Text of 5.", 0},
+      {"program missing", [](Fixture& f) { f.facts.RunValue.Program = NamedProgram::Missing; },
+       L"Run value: C:\\Windows\\SysWOW64\\Corvane.exe (program missing)", 0},
+      {"another program", [](Fixture& f) { f.facts.UninstallEntry.Program = NamedProgram::AnotherFile; },
+       L"Uninstall entry: C:\\Windows\\SysWOW64\\Corvane.exe /uninstall (program exists, another file)", 0},
+      {"not compared", [](Fixture& f) { f.facts.RunValue.Program = NamedProgram::NotCompared; },
+       L"Run value: C:\\Windows\\SysWOW64\\Corvane.exe (program exists, not compared)", 0},
+      {"no resident", [](Fixture& f) { f.facts.ResidentRunning = false; }, L"Resident: not running", 0},
+      {"no lid", [](Fixture& f) { f.facts.LidPresent = false; }, L"Lid: none reported", 0},
+      {"lid unknown",
+       [](Fixture& f) {
+         f.facts.LidKnown = false;
+         f.facts.LidError = 50;
+       },
+       L"Lid: unknown, error 50: Text of 50.", 0},
+  };
+  for (const Variant& variant : variants) {
+    SCOPED_TRACE(variant.What);
+    Fixture fixture;
+    variant.Change(fixture);
+    const std::wstring text = fixture.Text();
+    EXPECT_NE(text.find(L"\n" + variant.Line + L"\r\n"), std::wstring::npos) << testing::PrintToString(text);
+    EXPECT_EQ(CheckExitCode(fixture.facts), variant.ExitCode);
+  }
+}
+
+TEST(CheckReport, ProgramOfARecordedCommand) {
+  const struct {
+    const wchar_t* Command;
+    const wchar_t* Program;
+  } cases[] = {
+      {L"C:\\Windows\\SysWOW64\\Corvane.exe", L"C:\\Windows\\SysWOW64\\Corvane.exe"},
+      {L"C:\\Windows\\SysWOW64\\Corvane.exe /uninstall", L"C:\\Windows\\SysWOW64\\Corvane.exe"},
+      {L"\"C:\\Program Files\\Corvane.exe\"", L"C:\\Program Files\\Corvane.exe"},
+      {L"\"C:\\Program Files\\Corvane.exe\" /uninstall", L"C:\\Program Files\\Corvane.exe"},
+      {L"C:\\Program Files\\Corvane.exe /uninstall", L"C:\\Program Files\\Corvane.exe"},
+      {L"\"C:\\Program Files\\Corvane.exe", L"C:\\Program Files\\Corvane.exe"},
+      {L"", L""},
+  };
+  for (const auto& c : cases) {
+    wchar_t program[RECORDED_PATH_CAPACITY];
+    ProgramOfCommand(c.Command, program);
+    EXPECT_EQ(std::wstring(program), c.Program) << testing::PrintToString(c.Command);
+  }
+  // A longer command is cut to the capacity, terminated.
+  const std::wstring longCommand(400, L'x');
+  wchar_t program[RECORDED_PATH_CAPACITY];
+  ProgramOfCommand(longCommand.c_str(), program);
+  EXPECT_EQ(std::wstring(program), std::wstring(RECORDED_PATH_CAPACITY - 1, L'x'));
+}
+
+}  // namespace
