@@ -2,13 +2,21 @@
 
 #include <shellapi.h>
 
+#include "registration/file_aside.h"
 #include "res/resource.h"
 
 namespace {
 
 // Target path plus ".new": the copy is written beside the target, on the same
-// volume, so that moving it into place is a rename.
+// volume, so that moving it into place is a rename. The old target, when it cannot
+// be replaced, goes aside in the same folder under a name of ASIDE_NAME_LENGTH.
 constexpr unsigned TEMPORARY_PATH_CAPACITY = 320;
+
+bool MoveWithoutReplacing(const wchar_t* from, const wchar_t* to, unsigned long* error) {
+  if (MoveFileExW(from, to, 0)) return true;
+  *error = GetLastError();
+  return false;
+}
 
 bool WriteWholeFile(HANDLE file, const void* bytes, DWORD size) {
   DWORD written = 0;
@@ -23,7 +31,24 @@ void ReplaceTarget(const wchar_t* targetPath, const void* bytes, DWORD size) {
   if (file == INVALID_HANDLE_VALUE) return;
   bool complete = WriteWholeFile(file, bytes, size);
   if (!CloseHandle(file)) complete = false;
-  if (!complete || !MoveFileExW(temporaryPath, targetPath, MOVEFILE_REPLACE_EXISTING)) DeleteFileW(temporaryPath);
+  if (!complete) {
+    DeleteFileW(temporaryPath);
+    return;
+  }
+  if (MoveFileExW(temporaryPath, targetPath, MOVEFILE_REPLACE_EXISTING)) return;
+
+  // A process that the stop step cannot reach (a resident of another session, a
+  // scanner) still maps the old program: Windows lets it be renamed, not replaced.
+  wchar_t aside[TEMPORARY_PATH_CAPACITY];
+  if (RenameAside(targetPath, GetTickCount() ^ (GetCurrentProcessId() << 16), MoveWithoutReplacing, aside,
+                  TEMPORARY_PATH_CAPACITY)) {
+    if (MoveFileExW(temporaryPath, targetPath, 0)) {
+      MoveFileExW(aside, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+      return;
+    }
+    MoveFileExW(aside, targetPath, 0);
+  }
+  DeleteFileW(temporaryPath);
 }
 
 }  // namespace

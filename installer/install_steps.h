@@ -23,7 +23,9 @@ HANDLE StopResident();
 
 // Step 2: waits for the stopped resident (if any) to exit, then writes the carried
 // program (resource BIN 129) to targetPath. The target is replaced only by a
-// complete copy; on any failure it is left as it was and nothing else remains.
+// complete copy; on any failure it is left as it was and nothing else remains. A
+// target that a running process still maps is renamed aside, and the renamed file
+// is deleted at the next restart.
 void ExtractEmbeddedProgram(HINSTANCE instance, HANDLE residentProcess, const wchar_t* targetPath);
 
 // Step 3: starts whatever is at targetPath in install mode.

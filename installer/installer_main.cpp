@@ -27,9 +27,16 @@ struct InstallerState {
 
 InstallerState g_installer;
 
+// The system folder of the installer's own bitness, named as it is: a 32-bit
+// installer on 64-bit Windows writes to and starts SysWOW64\Corvane.exe by that
+// name, so that the program's path (and the record made from it) never depends on
+// the redirection of System32.
 bool ComputeTargetPath() {
   wchar_t systemDirectory[MAX_PATH];
-  UINT length = GetSystemDirectoryW(systemDirectory, MAX_PATH);
+  BOOL wow64 = FALSE;
+  if (!IsWow64Process(GetCurrentProcess(), &wow64)) return false;
+  UINT length =
+      wow64 ? GetSystemWow64DirectoryW(systemDirectory, MAX_PATH) : GetSystemDirectoryW(systemDirectory, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return false;
   wsprintfW(g_installer.TargetPath, L"%s\\%s", systemDirectory, TARGET_FILE_NAME);
   return true;

@@ -1,13 +1,12 @@
 #include "app/uninstall.h"
 
-#include <windows.h>
-#include <shellapi.h>
 #include <shlobj.h>
 
 #include "common/app_state.h"
 #include "common/control_ids.h"
 #include "keyboard/feature_channel.h"
 #include "keyboard/feature_report.h"
+#include "registration/file_aside.h"
 #include "registration/install_record_values.h"
 #include "registration/record_rules.h"
 #include "registration/self_delete_command.h"
@@ -19,7 +18,7 @@ static_assert(RIGHT_QUERY_VALUE == KEY_QUERY_VALUE && RIGHT_SET_VALUE == KEY_SET
 
 namespace {
 
-// The three texts of the command; a result of 0 or one that does not fit is a failure.
+// A path or text of at most PROGRAM_PATH_CAPACITY characters; a result of 0 or one that does not fit is a failure.
 bool Fits(DWORD length) { return length != 0 && length < PROGRAM_PATH_CAPACITY; }
 
 // Deletes every value of the entry through a handle of the 64-bit view.
@@ -33,6 +32,41 @@ bool RemoveEntryValues(HKEY entry) {
   }
 }
 
+bool MoveWithoutReplacing(const wchar_t* from, const wchar_t* to, unsigned long* error) {
+  if (MoveFileExW(from, to, 0)) return true;
+  *error = GetLastError();
+  return false;
+}
+
+// Renames the program's file aside, so that a reinstall before the next restart
+// writes a new file under its name that nothing here deletes, and starts the
+// command that deletes the renamed file once this process has exited. Whatever the
+// command leaves goes at the restart. True when the command started; false when
+// the file waits for the restart.
+bool RemoveProgramFile() {
+  WCHAR path[PROGRAM_PATH_CAPACITY];
+  if (!Fits(GetModuleFileNameW(nullptr, path, PROGRAM_PATH_CAPACITY))) return false;
+  WCHAR aside[PROGRAM_PATH_CAPACITY];
+  const bool renamed = RenameAside(path, GetTickCount() ^ (GetCurrentProcessId() << 16), MoveWithoutReplacing,
+                                   aside, PROGRAM_PATH_CAPACITY);
+  const wchar_t* file = renamed ? aside : path;
+  const bool scheduled = renamed && MoveFileExW(aside, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+
+  HANDLE command = nullptr;
+  if (!StartSelfDelete(file, &command)) {
+    // The program's own name is given to the restart only when nothing else is left.
+    if (!scheduled) MoveFileExW(file, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    return false;
+  }
+  // The command retries until this process has exited and released its file;
+  // the handle goes with the process.
+  if (command) SetPriorityClass(command, IDLE_PRIORITY_CLASS);
+  SetPriorityClass(GetCurrentProcess(), REALTIME_PRIORITY_CLASS);
+  SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+  SHChangeNotify(SHCNE_DELETE, SHCNF_PATHW, path, nullptr);
+  return true;
+}
+
 }  // namespace
 
 void RunUninstall() {
@@ -41,8 +75,8 @@ void RunUninstall() {
   SendKeyboardFeature(FEATURE_CMD_MUTE, 0);
   App.UninstallReportSent = true;
   const UninstallEnd end = EndOfUninstall(RemoveInstallRecord());
-  // Without the delete command the program stays: quitting would leave its file behind.
-  if (!end.SelfDelete || LaunchSelfDelete()) PostQuitMessage(end.ExitCode);
+  // An uninstall always ends; 1 says that the file is still there until the restart.
+  PostQuitMessage(!end.SelfDelete || RemoveProgramFile() ? end.ExitCode : 1);
 }
 
 int RemoveInstallRecord() {
@@ -67,29 +101,40 @@ int RemoveInstallRecord() {
   return 0;
 }
 
-bool LaunchSelfDelete() {
-  WCHAR path[PROGRAM_PATH_CAPACITY];
-  if (!Fits(GetModuleFileNameW(nullptr, path, PROGRAM_PATH_CAPACITY))) return false;
-  if (!Fits(GetShortPathNameW(path, path, PROGRAM_PATH_CAPACITY))) return false;
-  WCHAR interpreter[PROGRAM_PATH_CAPACITY];
-  if (!Fits(GetEnvironmentVariableW(L"COMSPEC", interpreter, PROGRAM_PATH_CAPACITY))) return false;
-  WCHAR parameters[SELF_DELETE_PARAMETERS_CAPACITY];
-  if (!BuildSelfDeleteParameters(path, parameters, ARRAYSIZE(parameters))) return false;
-
+SHELLEXECUTEINFOW SelfDeleteStart(const wchar_t* interpreter, const wchar_t* parameters, const wchar_t* folder) {
   SHELLEXECUTEINFOW execute = {};
   execute.cbSize = sizeof(execute);
-  execute.fMask = SEE_MASK_NOCLOSEPROCESS;
-  execute.lpVerb = L"Open";
+  // NOASYNC: the process ends right after the start.
+  execute.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
+  execute.lpVerb = L"open";
   execute.lpFile = interpreter;
   execute.lpParameters = parameters;
+  execute.lpDirectory = folder;
   execute.nShow = SW_HIDE;
-  if (!ShellExecuteExW(&execute)) return false;
+  return execute;
+}
 
-  // The command retries until this process has exited and released its file;
-  // the handle goes with the process.
-  if (execute.hProcess) SetPriorityClass(execute.hProcess, IDLE_PRIORITY_CLASS);
-  SetPriorityClass(GetCurrentProcess(), REALTIME_PRIORITY_CLASS);
-  SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
-  SHChangeNotify(SHCNE_DELETE, SHCNF_PATHW, path, nullptr);
+bool StartSelfDelete(const wchar_t* path, HANDLE* command) {
+  *command = nullptr;
+  // The command names the file within its folder, its working directory: the
+  // folder's path, whatever it holds, never passes through the interpreter.
+  const wchar_t* name = FileNameOf(path);
+  const int folderLength = static_cast<int>(name - path);
+  WCHAR folder[PROGRAM_PATH_CAPACITY];
+  if (folderLength == 0 || folderLength >= static_cast<int>(PROGRAM_PATH_CAPACITY)) return false;
+  lstrcpynW(folder, path, folderLength + 1);
+  WCHAR parameters[SELF_DELETE_PARAMETERS_CAPACITY];
+  if (!BuildSelfDeleteParameters(name, parameters, ARRAYSIZE(parameters))) return false;
+
+  WCHAR interpreter[PROGRAM_PATH_CAPACITY];
+  if (!Fits(GetEnvironmentVariableW(L"COMSPEC", interpreter, PROGRAM_PATH_CAPACITY))) {
+    const UINT length = GetSystemDirectoryW(interpreter, PROGRAM_PATH_CAPACITY);
+    if (length == 0 || length + lstrlenW(L"\\cmd.exe") >= PROGRAM_PATH_CAPACITY) return false;
+    lstrcatW(interpreter, L"\\cmd.exe");
+  }
+
+  SHELLEXECUTEINFOW execute = SelfDeleteStart(interpreter, parameters, folder);
+  if (!ShellExecuteExW(&execute)) return false;
+  *command = execute.hProcess;
   return true;
 }

@@ -1,8 +1,20 @@
 #pragma once
+#include <windows.h>
+#include <shellapi.h>
 
 void RunUninstall();
 // 0 removed (a missing value or key counts as removed), 1 the Run value was not
 // removed (the uninstall entry is then left alone), 2 the uninstall entry was not
 // removed.
 int RemoveInstallRecord();
-bool LaunchSelfDelete();
+
+// The start of the delete command as ShellExecuteExW takes it: the interpreter
+// with the parameters, hidden, in folder, no message box when it cannot start, and
+// its process handle returned. The texts stay the caller's.
+SHELLEXECUTEINFOW SelfDeleteStart(const wchar_t* interpreter, const wchar_t* parameters, const wchar_t* folder);
+
+// Starts the hidden command that deletes the file at path, retrying until no
+// process holds it, and the companion library in the same folder; the interpreter
+// is COMSPEC's, or the system folder's cmd.exe when that is unset or too long.
+// True when it started; *command is its process or null.
+bool StartSelfDelete(const wchar_t* path, HANDLE* command);

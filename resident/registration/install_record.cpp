@@ -12,13 +12,14 @@ bool OpenOrCreateKey(const WCHAR* path, HKEY* key) {
          ERROR_SUCCESS;
 }
 
-void SetStringValue(HKEY key, const WCHAR* name, const WCHAR* text) {
+bool SetStringValue(HKEY key, const WCHAR* name, const WCHAR* text) {
   DWORD bytes = static_cast<DWORD>((lstrlenW(text) + 1) * sizeof(WCHAR));  // terminator included
-  RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), bytes);
+  return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), bytes) == ERROR_SUCCESS;
 }
 
-void SetDwordValue(HKEY key, const WCHAR* name, DWORD number) {
-  RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof(number));
+bool SetDwordValue(HKEY key, const WCHAR* name, DWORD number) {
+  return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof(number)) ==
+         ERROR_SUCCESS;
 }
 
 std::uint64_t FileSizeOf(const WCHAR* path) {
@@ -71,17 +72,17 @@ int WriteInstallRecord() {
 
   HKEY runKey;
   if (!OpenOrCreateKey(RUN_KEY, &runKey)) return 1;
-  SetStringValue(runKey, PROGRAM_VALUE_NAME, record.RunCommand);
+  bool written = SetStringValue(runKey, PROGRAM_VALUE_NAME, record.RunCommand);
   RegCloseKey(runKey);
 
   HKEY uninstallKey;
   if (!OpenOrCreateKey(UNINSTALL_KEY, &uninstallKey)) return 1;
+  // Every value is attempted; the result says whether the whole record stands.
   for (const RecordValue& value : record.UninstallValues) {
-    if (value.Type == RecordValueType::String)
-      SetStringValue(uninstallKey, value.Name, value.Text);
-    else
-      SetDwordValue(uninstallKey, value.Name, value.Number);
+    written = (value.Type == RecordValueType::String ? SetStringValue(uninstallKey, value.Name, value.Text)
+                                                     : SetDwordValue(uninstallKey, value.Name, value.Number)) &&
+              written;
   }
   RegCloseKey(uninstallKey);
-  return 0;
+  return written ? 0 : 1;
 }

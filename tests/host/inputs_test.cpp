@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/activity_rules.h"
-#include "common/run_mode.h"
+#include "app/elevation_rules.h"
 
 namespace {
 
@@ -37,10 +37,13 @@ TEST(RunMode, OnlyTheExactKeywordsSelectAMode) {
   const struct {
     const wchar_t* CommandLine;
     RunMode Expected;
+    bool Relaunched = false;
     bool Check = false;
   } cases[] = {
       {L"/install", RunMode::Install},
       {L"/uninstall", RunMode::Uninstall},
+      {L"/install /relaunched", RunMode::Install, true},
+      {L"/uninstall /relaunched", RunMode::Uninstall, true},
       {L"", RunMode::Normal},
       {L"/INSTALL", RunMode::Normal},
       {L"/Uninstall", RunMode::Normal},
@@ -53,13 +56,18 @@ TEST(RunMode, OnlyTheExactKeywordsSelectAMode) {
       {L"-install", RunMode::Normal},
       {L"\"/install\"", RunMode::Normal},
       {L"/uninstall /install", RunMode::Normal},
-      {L"/check", RunMode::Normal, true},
+      {L"/relaunched", RunMode::Normal},
+      {L"/install /relaunched ", RunMode::Normal},
+      {L"/install /RELAUNCHED", RunMode::Normal},
+      {L"/check", RunMode::Normal, false, true},
       {L"/CHECK", RunMode::Normal},
       {L"/check ", RunMode::Normal},
       {L"/check /install", RunMode::Normal},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(ParseRunMode(c.CommandLine), c.Expected) << testing::PrintToString(c.CommandLine);
+    bool relaunched = !c.Relaunched;
+    EXPECT_EQ(ParseStartCommandLine(c.CommandLine, &relaunched), c.Expected) << testing::PrintToString(c.CommandLine);
+    EXPECT_EQ(relaunched, c.Relaunched) << testing::PrintToString(c.CommandLine);
     EXPECT_EQ(IsSelfCheckCommand(c.CommandLine), c.Check) << testing::PrintToString(c.CommandLine);
   }
 }

@@ -1,6 +1,6 @@
 // Administrator rights for install and uninstall, the installation record's
-// values, the rights of its registry keys, the end of an uninstall and the
-// self-delete command.
+// values, the rights of its registry keys, the end of an uninstall, the
+// self-delete command and the renaming of a program file aside.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/elevation_rules.h"
+#include "registration/file_aside.h"
 #include "registration/install_record_values.h"
 #include "registration/record_rules.h"
 #include "registration/self_delete_command.h"
@@ -158,33 +159,68 @@ TEST(InstallRecord, VersionAndDateFormats) {
   }
 }
 
-TEST(Elevation, OnlyUnelevatedInstallAndUninstallRelaunchOnce) {
+// The places are long forms, as the Win32 side hands them over after expanding
+// short names.
+TEST(Elevation, OnlyTheUnelevatedInstalledProgramRelaunchesAndOnlyOnce) {
   using S = ElevationState;
   using Step = ElevationStep;
+  constexpr RunMode I = RunMode::Install;
+  constexpr RunMode U = RunMode::Uninstall;
   const struct {
     RunMode Mode;
-    ElevationState Elevation;
     bool Relaunched;
+    ElevationState Elevation;
+    const wchar_t* Program;
     ElevationStep Expected;
+    bool Wow64 = false;
+    const wchar_t* SystemFolder = L"C:\\Windows\\System32";
+    const wchar_t* Wow64Folder = L"C:\\Windows\\SysWOW64";
   } cases[] = {
-      {RunMode::Install, S::NotElevated, false, Step::Relaunch},
-      {RunMode::Uninstall, S::NotElevated, false, Step::Relaunch},
-      {RunMode::Install, S::NotElevated, true, Step::Refuse},
-      {RunMode::Uninstall, S::NotElevated, true, Step::Refuse},
-      {RunMode::Install, S::Elevated, false, Step::GoOn},
-      {RunMode::Uninstall, S::Elevated, true, Step::GoOn},
-      {RunMode::Uninstall, S::Unknown, false, Step::GoOn},
-      {RunMode::Normal, S::NotElevated, false, Step::GoOn},
-      {RunMode::Normal, S::NotElevated, true, Step::GoOn},
+      {I, false, S::NotElevated, L"C:\\Windows\\System32\\Corvane.exe", Step::Relaunch},
+      {U, false, S::NotElevated, L"C:\\Windows\\System32\\Corvane.exe", Step::Relaunch},
+      {I, false, S::NotElevated, L"c:\\WINDOWS\\system32\\Corvane.exe", Step::Relaunch},
+      {I, false, S::NotElevated, L"C:\\Windows\\System32\\Corvane.exe", Step::Relaunch, false,
+       L"C:\\Windows\\System32\\"},
+      {I, false, S::NotElevated, L"C:\\Windows\\SysWOW64\\Corvane.exe", Step::Relaunch, true},
+      // Anywhere else no prompt: a user folder, a look-alike or a subfolder of the
+      // system folder, the other bitness's folder, a short form left unexpanded.
+      {I, false, S::NotElevated, L"C:\\Users\\ann\\Downloads\\Corvane.exe", Step::Refuse},
+      {I, false, S::NotElevated, L"C:\\Windows\\System32x\\Corvane.exe", Step::Refuse},
+      {I, false, S::NotElevated, L"C:\\Windows\\System32\\drivers\\Corvane.exe", Step::Refuse},
+      {I, false, S::NotElevated, L"C:\\Windows\\System32\\drivers/Corvane.exe", Step::Refuse},
+      {I, false, S::NotElevated, L"C:\\Windows\\System32\\", Step::Refuse},
+      {I, false, S::NotElevated, L"C:\\WINDOWS~1\\SYSTEM~1\\Corvane.exe", Step::Refuse},
+      {I, false, S::NotElevated, L"", Step::Refuse},
+      {I, false, S::NotElevated, L"C:\\Windows\\System32\\Corvane.exe", Step::Refuse, true},
+      {I, false, S::NotElevated, L"C:\\Windows\\SysWOW64\\Corvane.exe", Step::Refuse, false},
+      {I, false, S::NotElevated, L"C:\\Windows\\SysWOW64\\Corvane.exe", Step::Refuse, true,
+       L"C:\\Windows\\System32", L""},
+      // Only ASCII letters are folded: another case of other letters is another folder.
+      {I, false, S::NotElevated, L"D:\\\u00c9cran\\System32\\Corvane.exe", Step::Refuse, false,
+       L"D:\\\u00e9cran\\System32"},
+      // A relaunch that is still not elevated never starts another one.
+      {I, true, S::NotElevated, L"C:\\Windows\\System32\\Corvane.exe", Step::Refuse},
+      // Elevated (or unreadable) tokens go on wherever the program is; the elevated
+      // instance of an install only writes the record.
+      {I, false, S::Elevated, L"C:\\Users\\ann\\Downloads\\Corvane.exe", Step::GoOn},
+      {I, true, S::Elevated, L"C:\\Windows\\System32\\Corvane.exe", Step::WriteRecord},
+      {U, true, S::Elevated, L"C:\\Windows\\System32\\Corvane.exe", Step::GoOn},
+      {U, false, S::Unknown, L"C:\\Users\\ann\\Downloads\\Corvane.exe", Step::GoOn},
+      {RunMode::Normal, false, S::NotElevated, L"C:\\Users\\ann\\Downloads\\Corvane.exe", Step::GoOn},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(DecideElevationStep(c.Mode, c.Elevation, c.Relaunched), c.Expected)
-        << "mode " << static_cast<int>(c.Mode) << ", elevation " << static_cast<int>(c.Elevation)
-        << ", relaunched " << c.Relaunched;
+    const StartFacts facts = {c.Mode, c.Relaunched, c.Elevation, {c.Program, c.SystemFolder, c.Wow64Folder, c.Wow64}};
+    EXPECT_EQ(DecideElevationStep(facts), c.Expected)
+        << "mode " << static_cast<int>(c.Mode) << ", relaunched " << c.Relaunched << ", elevation "
+        << static_cast<int>(c.Elevation) << ", " << testing::PrintToString(c.Program) << (c.Wow64 ? " (WoW64)" : "")
+        << " in " << testing::PrintToString(c.Wow64 ? c.Wow64Folder : c.SystemFolder);
   }
   for (RunMode mode : {RunMode::Install, RunMode::Uninstall}) {
     ASSERT_NE(RelaunchParameters(mode), nullptr);
-    EXPECT_EQ(ParseRunMode(RelaunchParameters(mode)), mode) << "the elevated instance gets the same mode";
+    bool relaunched = false;
+    EXPECT_EQ(ParseStartCommandLine(RelaunchParameters(mode), &relaunched), mode)
+        << "the elevated instance gets the same mode";
+    EXPECT_TRUE(relaunched) << "and knows that it is the relaunch";
   }
   EXPECT_EQ(RelaunchParameters(RunMode::Normal), nullptr);
 }
@@ -229,39 +265,81 @@ TEST(UninstallEnd, OnlyARemovedRecordLetsTheProgramDeleteItself) {
   }
 }
 
-// "P" below stands for the quoted short path.
-std::wstring SelfDeleteCommand(const std::wstring& quotedPath) {
-  std::wstring text =
-      L"/c del /F Corvane_WMI_DLL.dll & for /l %i in (1,1,20) do (if exist P del /F P & if exist P ping -n 2 "
-      L"127.0.0.1 >nul )";
-  for (size_t at = text.find(L'P'); at != std::wstring::npos; at = text.find(L'P', at + quotedPath.size()))
-    text.replace(at, 1, quotedPath);
-  return text;
-}
-
-TEST(SelfDelete, RetriesTheQuotedShortPathAndDeletesTheCompanionOnce) {
-  const wchar_t* shortPath = L"C:\\PROGRA~1\\Corvane\\CORVANE.EXE";
-  const std::wstring expected = SelfDeleteCommand(L"\"C:\\PROGRA~1\\Corvane\\CORVANE.EXE\"");
-  const unsigned exact = static_cast<unsigned>(expected.size() + 1);
-
-  std::vector<wchar_t> fits(exact, L'#');
-  ASSERT_TRUE(BuildSelfDeleteParameters(shortPath, fits.data(), exact));
-  EXPECT_EQ(std::wstring(fits.data()), expected);
-
-  std::vector<wchar_t> tooSmall(exact - 1, L'#');
-  EXPECT_FALSE(BuildSelfDeleteParameters(shortPath, tooSmall.data(), exact - 1));
-  EXPECT_EQ(std::wstring(tooSmall.begin(), tooSmall.end()), std::wstring(exact - 1, L'#'))
-      << "nothing is written when the command does not fit";
-
-  wchar_t blank[SELF_DELETE_PARAMETERS_CAPACITY];
-  ASSERT_TRUE(BuildSelfDeleteParameters(L"C:\\My Dir\\C.EXE", blank, SELF_DELETE_PARAMETERS_CAPACITY));
-  EXPECT_EQ(std::wstring(blank), SelfDeleteCommand(L"\"C:\\My Dir\\C.EXE\""));
+// The command runs under Wine in the in-process tests; here: which names it takes,
+// and that a command that does not fit leaves the buffer alone.
+TEST(SelfDelete, NamesOnlyPlainFileNamesAndWritesNothingThatDoesNotFit) {
+  const struct {
+    const wchar_t* Name;
+    bool Taken;
+  } names[] = {
+      {L"Corvane-0000ABCD.old", true}, {L"My Corvane~2.exe", true}, {L"", false},      {L"100%i.exe", false},
+      {L"%PATH%.exe", false},          {L"a&b.exe", false},         {L"a)b.exe", false}, {L"a!b.exe", false},
+      {L"a^b.exe", false},             {L"C\\x.exe", false},
+  };
+  for (const auto& c : names) {
+    wchar_t parameters[SELF_DELETE_PARAMETERS_CAPACITY];
+    EXPECT_EQ(BuildSelfDeleteParameters(c.Name, parameters, SELF_DELETE_PARAMETERS_CAPACITY), c.Taken)
+        << testing::PrintToString(std::wstring(c.Name));
+  }
 
   const std::wstring longest(PROGRAM_PATH_CAPACITY - 1, L'D');
-  wchar_t whole[SELF_DELETE_PARAMETERS_CAPACITY];
-  ASSERT_TRUE(BuildSelfDeleteParameters(longest.c_str(), whole, SELF_DELETE_PARAMETERS_CAPACITY))
-      << "the longest path fits the program's buffer";
-  EXPECT_EQ(std::wstring(whole), SelfDeleteCommand(L"\"" + longest + L"\""));
+  std::vector<wchar_t> whole(SELF_DELETE_PARAMETERS_CAPACITY);
+  ASSERT_TRUE(BuildSelfDeleteParameters(longest.c_str(), whole.data(), SELF_DELETE_PARAMETERS_CAPACITY))
+      << "the longest name fits";
+  const unsigned exact = static_cast<unsigned>(std::wcslen(whole.data()) + 1);
+  std::vector<wchar_t> tooSmall(exact - 1, L'#');
+  EXPECT_FALSE(BuildSelfDeleteParameters(longest.c_str(), tooSmall.data(), exact - 1));
+  EXPECT_EQ(std::wstring(tooSmall.begin(), tooSmall.end()), std::wstring(exact - 1, L'#'));
+}
+
+// A rename that reports the first g_namesTaken names as existing, then g_error (0: success).
+unsigned g_namesTaken;
+unsigned long g_error;
+std::vector<std::wstring> g_tried;
+bool FakeRename(const wchar_t* from, const wchar_t* to, unsigned long* error) {
+  EXPECT_STREQ(from, L"C:\\Windows\\SysWOW64\\Corvane.exe");
+  g_tried.push_back(to);
+  *error = g_tried.size() <= g_namesTaken ? 183 : g_error;  // 183 ERROR_ALREADY_EXISTS
+  return *error == 0;
+}
+
+TEST(RenameAside, TriesTheNextNameOnlyWhileTheNameIsTaken) {
+  const struct {
+    const char* Case;
+    unsigned NamesTaken;
+    unsigned long Error;
+    bool Renamed;
+    size_t Tries;
+  } cases[] = {
+      {"free name", 0, 0, true, 1},
+      {"two names taken", 2, 0, true, 3},
+      {"every name taken", ASIDE_ATTEMPTS, 0, false, ASIDE_ATTEMPTS},
+      {"access denied", 0, 5, false, 1},
+      {"file exists (80) counts as taken", 0, 80, false, ASIDE_ATTEMPTS},
+  };
+  for (const auto& c : cases) {
+    g_namesTaken = c.NamesTaken;
+    g_error = c.Error;
+    g_tried.clear();
+    wchar_t aside[PROGRAM_PATH_CAPACITY];
+    EXPECT_EQ(RenameAside(L"C:\\Windows\\SysWOW64\\Corvane.exe", 0xFFFFFFFE, FakeRename, aside, PROGRAM_PATH_CAPACITY),
+              c.Renamed)
+        << c.Case;
+    ASSERT_EQ(g_tried.size(), c.Tries) << c.Case;
+    EXPECT_EQ(g_tried[0], L"C:\\Windows\\SysWOW64\\Corvane-FFFFFFFE.old") << c.Case;
+    if (c.Tries > 2) EXPECT_EQ(g_tried[2], L"C:\\Windows\\SysWOW64\\Corvane-00000000.old") << c.Case;
+    if (c.Renamed) EXPECT_EQ(std::wstring(aside), g_tried.back()) << c.Case;
+  }
+
+  g_tried.clear();
+  const wchar_t path[] = L"C:\\Windows\\SysWOW64\\Corvane.exe";
+  const unsigned fits = static_cast<unsigned>(FileNameOf(path) - path) + ASIDE_NAME_LENGTH + 1;
+  wchar_t aside[PROGRAM_PATH_CAPACITY];
+  EXPECT_FALSE(RenameAside(path, 0, FakeRename, aside, fits - 1));
+  EXPECT_TRUE(g_tried.empty()) << "a name that does not fit is not tried";
+  g_namesTaken = 0;
+  g_error = 0;
+  EXPECT_TRUE(RenameAside(path, 0, FakeRename, aside, fits));
 }
 
 }  // namespace

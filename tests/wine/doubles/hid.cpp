@@ -5,6 +5,7 @@
 #include <winternl.h>
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
 
@@ -60,6 +61,22 @@ static void NarrowName(const VirtualInterface& device, char (&name)[128]) {
 }
 
 extern "C" {
+
+// The delay is read when the process loads the double and kept until it ends
+// (RESERVED is non-null at a process's end, null at FreeLibrary).
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void* reserved) {
+  static DWORD exitDelayMs;
+  wchar_t path[MAX_PATH];
+  DWORD size;
+  if (reason == DLL_PROCESS_ATTACH && DoublesPath(vdev::kExitDelayFile, path, MAX_PATH)) {
+    if (char* text = ReadWholeFile(path, &size)) {
+      exitDelayMs = strtoul(text, nullptr, 10);
+      HeapFree(GetProcessHeap(), 0, text);
+    }
+  }
+  if (reason == DLL_PROCESS_DETACH && reserved && exitDelayMs) Sleep(exitDelayMs);
+  return TRUE;
+}
 
 void WINAPI HidD_GetHidGuid(GUID* hidGuid) { *hidGuid = kHidInterfaceClass; }
 

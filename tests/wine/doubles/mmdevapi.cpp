@@ -31,7 +31,6 @@ struct Setup {
   bool failRegister;
   bool getMuteFails;
   DWORD releaseDelayMs;
-  DWORD unregisterDelayMs;
 };
 
 Setup g_setup;
@@ -81,8 +80,6 @@ void ReadSetup() {
       g_setup.getMuteFails = atoi(value) != 0;
     } else if (strcmp(line, "release-delay-ms") == 0) {
       g_setup.releaseDelayMs = strtoul(value, nullptr, 10);
-    } else if (strcmp(line, "unregister-delay-ms") == 0) {
-      g_setup.unregisterDelayMs = strtoul(value, nullptr, 10);
     }
   }
   HeapFree(GetProcessHeap(), 0, text);
@@ -243,7 +240,6 @@ class EndpointVolume final : public Counted<EndpointVolume, IAudioEndpointVolume
     return hr;
   }
   HRESULT STDMETHODCALLTYPE UnregisterControlChangeNotify(IAudioEndpointVolumeCallback* callback) override {
-    if (g_setup.unregisterDelayMs) Sleep(g_setup.unregisterDelayMs);
     HRESULT hr = E_INVALIDARG;
     IAudioEndpointVolumeCallback* removed = nullptr;
     EnterCriticalSection(&g_lock);

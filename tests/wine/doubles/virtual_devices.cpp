@@ -110,8 +110,11 @@ bool WriteAudioSetup(const std::wstring& dir, const AudioSetup& setup) {
   for (const std::string& step : setup.failSteps) text += "fail=" + step + "\n";
   if (setup.getMuteFails) text += "getmute-fails=1\n";
   text += "release-delay-ms=" + std::to_string(setup.releaseDelayMs) + "\n";
-  text += "unregister-delay-ms=" + std::to_string(setup.unregisterDelayMs) + "\n";
   return WriteFileText(Join(dir, kAudioFile), text, CREATE_ALWAYS, GENERIC_WRITE);
+}
+
+bool WriteExitDelay(const std::wstring& dir, unsigned delayMs) {
+  return WriteFileText(Join(dir, kExitDelayFile), std::to_string(delayMs), CREATE_ALWAYS, GENERIC_WRITE);
 }
 
 bool SendAudioCommand(const std::wstring& dir, const std::string& line) {

@@ -43,8 +43,10 @@
 //                                                 register-control-change-notify (repeatable)
 //                          getmute-fails=1        GetMute fails with E_FAIL
 //                          release-delay-ms=N     the enumerator's last Release waits N ms
-//                          unregister-delay-ms=N  UnregisterControlChangeNotify waits N ms
 //                        Read once, when a process loads the double.
+//   exit-delay.txt       N: the hid double holds the end of each process that
+//                        loaded it after the file was written for N ms, as a
+//                        slow teardown would (the program's file stays mapped).
 //   audio-commands.txt   Append-only; what other applications and the system do:
 //                          mute 0|1               another application sets the mute state
 //                          volume F               another application sets the volume
@@ -95,6 +97,7 @@ constexpr wchar_t kHidCostsFile[] = L"hid-costs.txt";
 constexpr wchar_t kDevicesFolder[] = L"devices";
 constexpr wchar_t kAudioFile[] = L"audio.txt";
 constexpr wchar_t kAudioCommandsFile[] = L"audio-commands.txt";
+constexpr wchar_t kExitDelayFile[] = L"exit-delay.txt";
 constexpr wchar_t kHidLog[] = L"hid.log";
 constexpr wchar_t kAudioLog[] = L"audio.log";
 
@@ -130,7 +133,6 @@ struct AudioSetup {
   std::vector<std::string> failSteps;
   bool getMuteFails = false;
   unsigned releaseDelayMs = 0;
-  unsigned unregisterDelayMs = 0;
 };
 
 // One line of hid.log or audio.log.
@@ -155,6 +157,7 @@ bool PrepareFolder(const std::wstring& dir);
 bool WriteHidInterfaces(const std::wstring& dir, const std::vector<HidInterface>& interfaces);
 bool WriteHidCosts(const std::wstring& dir, const HidCosts& costs);
 bool WriteAudioSetup(const std::wstring& dir, const AudioSetup& setup);
+bool WriteExitDelay(const std::wstring& dir, unsigned delayMs);
 // Appends one line to audio-commands.txt (in one write, so the doubles never
 // see half a line).
 bool SendAudioCommand(const std::wstring& dir, const std::string& line);

@@ -1,16 +1,30 @@
 // The elevation step of start-up in the test process, with the token's answer
 // given: under Wine every process is elevated and "runas" starts a program like
-// "open", so only this seam reaches the relaunch.
+// "open", so only this seam reaches the relaunch; what the relaunch asks the
+// shell for is checked where it is built.
 
 #include <windows.h>
+#include <tlhelp32.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "app/elevation.h"
+#include "program_driver.h"
 
 namespace {
 
-constexpr DWORD kStandInLifeMs = 1000;
+// In a process started with these set, this program is a stand-in for Corvane:
+// it appends its parameters to the log and ends, the elevated instance with the
+// given code, the resident (no parameter) with 0.
+constexpr wchar_t kStandInLog[] = L"CORVANE_STAND_IN_LOG";
+constexpr wchar_t kStandInExitCode[] = L"CORVANE_STAND_IN_EXIT_CODE";
 
 // The text after the program name, as wWinMain gets it.
 const wchar_t* Parameters(const wchar_t* commandLine) {
@@ -22,53 +36,136 @@ const wchar_t* Parameters(const wchar_t* commandLine) {
   return commandLine;
 }
 
-// Started again by the relaunch under test, this program stands in for the
-// elevated instance: it lives long enough that the launcher must wait for it, and
-// its exit code tells the parameter it got (41 "/install", 42 "/uninstall") plus
-// 10 when it was marked as a relaunch.
 [[maybe_unused]] const bool kStandIn = [] {
-  const RunMode mode = ParseRunMode(Parameters(GetCommandLineW()));
-  if (mode == RunMode::Normal) return false;
-  Sleep(kStandInLifeMs);
-  const bool marked = GetEnvironmentVariableW(RELAUNCH_MARKER_VARIABLE, nullptr, 0) != 0;
-  ExitProcess((mode == RunMode::Install ? 41 : 42) + (marked ? 10 : 0));
+  wchar_t log[MAX_PATH];
+  const DWORD logLength = GetEnvironmentVariableW(kStandInLog, log, MAX_PATH);
+  if (logLength == 0 || logLength >= MAX_PATH) return false;
+  const wchar_t* parameters = Parameters(GetCommandLineW());
+  FILE* file = _wfopen(log, L"a");
+  const bool logged = file && fwprintf(file, L"[%ls]\n", parameters) > 0;
+  if (file) fclose(file);
+  wchar_t code[16] = L"";
+  GetEnvironmentVariableW(kStandInExitCode, code, ARRAYSIZE(code));
+  ExitProcess(!logged ? 99 : *parameters == L'\0' ? 0 : static_cast<UINT>(_wtoi(code)));
 }();
 
-TEST(Elevation, UnelevatedInstallAndUninstallWaitForTheElevatedInstanceAndTakeItsExitCode) {
-  EXPECT_EQ(ReadTokenElevation(), ElevationState::Elevated) << "Wine's token, which lets every start go on";
+// Waits until no process that this one started still runs: each stand-in has
+// then logged its start.
+bool EveryStartedProcessEnded() {
+  const DWORD start = GetTickCount();
+  while (GetTickCount() - start < 10000) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return false;
+    bool running = false;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+      if (entry.th32ParentProcessID != GetCurrentProcessId()) continue;
+      if (HANDLE child = OpenProcess(SYNCHRONIZE, FALSE, entry.th32ProcessID)) {
+        running = running || WaitForSingleObject(child, 0) == WAIT_TIMEOUT;
+        WaitForSingleObject(child, 10000);
+        CloseHandle(child);
+      }
+    }
+    CloseHandle(snapshot);
+    if (!running) return true;
+  }
+  return false;
+}
 
+// The parameters of each stand-in start, in the order they were logged.
+std::vector<std::string> Starts(const std::wstring& log) {
+  std::vector<std::string> starts;
+  FILE* file = _wfopen(log.c_str(), L"r");
+  if (!file) return starts;
+  for (char line[256]; fgets(line, sizeof line, file);) starts.push_back(std::string(line, strcspn(line, "\n")));
+  fclose(file);
+  return starts;
+}
+
+TEST(Elevation, TheRelaunchAsksForTheRightsForTheSameProgramInItsFolder) {
+  ElevatedStart start;
+  ASSERT_TRUE(DescribeElevatedStart(L"C:\\windows\\system32\\Corvane.exe", RunMode::Install, &start));
+  const SHELLEXECUTEINFOW& execute = start.Execute;
+  EXPECT_STREQ(execute.lpVerb, L"runas");
+  EXPECT_STREQ(execute.lpFile, L"C:\\windows\\system32\\Corvane.exe");
+  EXPECT_STREQ(execute.lpParameters, L"/install /relaunched");
+  EXPECT_STREQ(execute.lpDirectory, L"C:\\windows\\system32\\");
+  EXPECT_EQ(execute.nShow, SW_SHOWNORMAL);
+  EXPECT_EQ(execute.fMask, static_cast<ULONG>(SEE_MASK_NOCLOSEPROCESS)) << "the launcher waits for the process";
+  EXPECT_FALSE(DescribeElevatedStart(L"Corvane.exe", RunMode::Install, &start));
+}
+
+// The rule compares long forms: a short form of a file in the system folder
+// (Wine's own program with a long name) is read as the installed place.
+TEST(Elevation, TheProgramPlaceIsReadInLongForms) {
+  wchar_t system[MAX_PATH];
+  ASSERT_GT(GetSystemDirectoryW(system, MAX_PATH), 0u);
+  const std::wstring longName = std::wstring(system) + L"\\winemenubuilder.exe";
+  wchar_t shortName[MAX_PATH];
+  ASSERT_GT(GetShortPathNameW(longName.c_str(), shortName, MAX_PATH), 0u);
+  ASSERT_STRNE(shortName, longName.c_str()) << "no short name to expand";
+  ProgramPlaceText place;
+  ReadProgramPlace(shortName, &place);
+  EXPECT_STREQ(place.Place.ProgramPath, longName.c_str());
+  EXPECT_STREQ(place.Place.SystemFolder, system);
+  EXPECT_FALSE(place.Place.Wow64) << "a 64-bit test program";
+  EXPECT_TRUE(IsInstalledProgram(place.Place));
+}
+
+TEST(Elevation, TheUnelevatedInstalledProgramRelaunchesAndTheLauncherStartsTheResident) {
+  EXPECT_EQ(ReadTokenElevation(), ElevationState::Elevated) << "Wine's token, which lets every start go on";
+  const std::wstring dir = corvane::RunFolder(L"Elevation");
+  ASSERT_TRUE(vdev::PrepareFolder(dir));
+  const std::wstring log = dir + L"\\starts.log";
+
+  // This test program as the installed one: its folder stands for the system folder.
+  ProgramPlaceText real;
+  ReadProgramPlace(nullptr, &real);
+  const std::wstring folder(real.Program, FolderLength(real.Program) - 1);
+  const ProgramPlace installed = {real.Program, folder.c_str(), L"", false};
+  ASSERT_TRUE(IsInstalledProgram(installed));
+
+  using S = ElevationState;
+  using Step = ElevationStep;
   const struct {
     const char* name;
     RunMode mode;
+    bool relaunched;
     ElevationState elevation;
-    bool marked;      // this process is itself a relaunch
-    bool handedOver;  // the process must end with exitCode
-    int exitCode;
-    bool waited;      // an instance was started and waited for
+    const ProgramPlace& place;
+    int standInExitCode;  // of the elevated instance
+    ElevationStep step;
+    int exitCode;  // -1: the process goes on
+    std::vector<std::string> starts;
   } cases[] = {
-      {"unelevated install", RunMode::Install, ElevationState::NotElevated, false, true, 51, true},
-      {"unelevated uninstall", RunMode::Uninstall, ElevationState::NotElevated, false, true, 52, true},
-      {"a relaunch still unelevated", RunMode::Uninstall, ElevationState::NotElevated, true, true, 1, false},
-      {"elevated install", RunMode::Install, ElevationState::Elevated, false, false, -1, false},
+      {"install, record written", RunMode::Install, false, S::NotElevated, installed, 0, Step::Relaunch, 0,
+       {"[/install /relaunched]", "[]"}},
+      {"install, record not written", RunMode::Install, false, S::NotElevated, installed, 1, Step::Relaunch, 1,
+       {"[/install /relaunched]"}},
+      {"uninstall", RunMode::Uninstall, false, S::NotElevated, installed, 0, Step::Relaunch, 0,
+       {"[/uninstall /relaunched]"}},
+      {"uninstall that failed", RunMode::Uninstall, false, S::NotElevated, installed, 3, Step::Relaunch, 3,
+       {"[/uninstall /relaunched]"}},
+      {"install outside the system folder", RunMode::Install, false, S::NotElevated, real.Place, 0, Step::Refuse, 1,
+       {}},
+      {"a relaunch still unelevated", RunMode::Install, true, S::NotElevated, installed, 0, Step::Refuse, 1,
+       {}},
+      {"elevated install", RunMode::Install, false, S::Elevated, real.Place, 0, Step::GoOn, -1, {}},
+      {"elevated relaunched install", RunMode::Install, true, S::Elevated, installed, 0, Step::WriteRecord, -1,
+       {}},
   };
   for (const auto& c : cases) {
-    if (c.marked) {
-      ASSERT_TRUE(SetEnvironmentVariableW(RELAUNCH_MARKER_VARIABLE, L"1"));
-    } else {
-      SetEnvironmentVariableW(RELAUNCH_MARKER_VARIABLE, nullptr);
-    }
+    DeleteFileW(log.c_str());
+    ASSERT_TRUE(SetEnvironmentVariableW(kStandInLog, log.c_str()));
+    ASSERT_TRUE(SetEnvironmentVariableW(kStandInExitCode, std::to_wstring(c.standInExitCode).c_str()));
     int exitCode = -1;
-    const DWORD start = GetTickCount();
-    EXPECT_EQ(HandOverToElevatedInstance(c.mode, c.elevation, &exitCode), c.handedOver) << c.name;
-    const DWORD elapsed = GetTickCount() - start;
+    EXPECT_EQ(TakeElevationStep({c.mode, c.relaunched, c.elevation, c.place}, &exitCode), c.step) << c.name;
+    SetEnvironmentVariableW(kStandInLog, nullptr);
     EXPECT_EQ(exitCode, c.exitCode) << c.name;
-    if (c.waited) {
-      EXPECT_GE(elapsed, kStandInLifeMs) << c.name << ": returned before the elevated instance ended";
-    } else {
-      EXPECT_LT(elapsed, kStandInLifeMs) << c.name << ": an instance was started";
-    }
+    ASSERT_TRUE(EveryStartedProcessEnded()) << c.name;
+    EXPECT_EQ(Starts(log), c.starts) << c.name;
   }
-  SetEnvironmentVariableW(RELAUNCH_MARKER_VARIABLE, nullptr);
 }
 
 }  // namespace

@@ -201,6 +201,7 @@ class InstallerTest : public ::testing::Test {
     // Inherited by the installer and so by every Corvane it starts.
     ASSERT_TRUE(SetEnvironmentVariableW(vdev::kDirVariable, dir_.c_str()));
     Clean();
+    pendingRenames_ = ReadPendingRenames();
     ASSERT_TRUE(ReadBytes(BuiltFile(L"Corvane.exe"), &builtProgram_));
     embedded_ = EmbeddedProgram();
     ASSERT_FALSE(embedded_.empty()) << "no resource BIN 129 in Install_Corvane.exe";
@@ -212,6 +213,7 @@ class InstallerTest : public ::testing::Test {
   void TearDown() override {
     for (Process& process : started_) EndProcess(&process);
     Clean();
+    EXPECT_TRUE(RestorePendingRenames(pendingRenames_));
   }
 
   static void Clean() {
@@ -219,6 +221,9 @@ class InstallerTest : public ::testing::Test {
     SetFileAttributesW(TargetPath().c_str(), FILE_ATTRIBUTE_NORMAL);
     DeleteFileW(TargetPath().c_str());
     DeleteFileW(TemporaryPath().c_str());
+    for (const std::wstring& name : SystemDirectoryNames()) {
+      if (name.compare(0, 8, L"Corvane-") == 0) DeleteFileW((SystemDirectory() + L"\\" + name).c_str());
+    }
     RemoveRecord();
   }
 
@@ -288,6 +293,7 @@ class InstallerTest : public ::testing::Test {
   }
 
   std::wstring dir_;
+  std::vector<wchar_t> pendingRenames_;  // as before the test
   Bytes builtProgram_;
   Bytes embedded_;
   Bytes previousProgram_;  // at the target before the installer runs
@@ -405,6 +411,78 @@ TEST_F(InstallerTest, UnwritableTargetIsLeftUntouched) {
 
   EXPECT_TRUE(AtTarget() == previousProgram_) << "the target changed";
   EXPECT_EQ(SystemDirectoryNames(), before) << "files left beside the target";
+  ExpectStartedFromTargetInInstallMode(0);
+}
+
+// A process that the stop step cannot reach (here a Corvane that shows its start-up
+// failure, without a window) maps the old program, which Windows then refuses to
+// replace but lets rename: it goes aside in the same folder until the restart,
+// and the new program takes its name and is started.
+TEST_F(InstallerTest, TargetMappedByAnUnreachableProcessIsRenamedAsideAndReplaced) {
+  vdev::AudioSetup absent;
+  absent.endpointAbsent = true;
+  ASSERT_TRUE(vdev::WriteAudioSetup(dir_, absent));
+  ASSERT_TRUE(WriteBytes(TargetPath(), previousProgram_));
+  Process holder = Start(TargetPath());
+  ASSERT_NE(WaitForMessageBox(holder.pid, L"Error", kResidentTimeoutMs, nullptr), nullptr) << "the old program runs";
+  ASSERT_TRUE(vdev::WriteAudioSetup(dir_, vdev::AudioSetup{}));
+  std::set<std::wstring> before = SystemDirectoryNames();
+
+  Process installer = StartInstaller();
+  EXPECT_EQ(ExitCodeOf(installer), 0u);
+  EXPECT_TRUE(IsRunning(holder)) << "the old program was reached after all";
+  EXPECT_TRUE(AtTarget() == embedded_) << "the target was not replaced";
+  const std::vector<std::wstring> atRestart = DeletionsAtRestartSince(pendingRenames_);
+  ASSERT_EQ(atRestart.size(), 1u) << "one file to delete at the restart";
+  Bytes aside;
+  EXPECT_TRUE(ReadBytes(atRestart[0], &aside) && aside == previousProgram_) << Narrow(atRestart[0]);
+  std::set<std::wstring> after = SystemDirectoryNames();
+  std::vector<std::wstring> added;
+  std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(added));
+  ASSERT_EQ(added.size(), 1u) << "files left beside the target";
+  EXPECT_TRUE(SamePath(SystemDirectory() + L"\\" + added[0], atRestart[0])) << Narrow(added[0]);
+  ExpectStartedFromTargetInInstallMode(holder.pid);
+}
+
+// While it lives, Wine takes a native uxtheme.dll before its own in Install_Corvane.exe,
+// as Windows takes any DLL it finds first in the search order.
+class NativeUxthemeFirst {
+ public:
+  NativeUxthemeFirst() {
+    written_ = RegSetKeyValueW(HKEY_CURRENT_USER, kKey, L"uxtheme", REG_SZ, L"native,builtin",
+                               sizeof L"native,builtin") == ERROR_SUCCESS;
+  }
+  NativeUxthemeFirst(const NativeUxthemeFirst&) = delete;
+  NativeUxthemeFirst& operator=(const NativeUxthemeFirst&) = delete;
+  ~NativeUxthemeFirst() { RegDeleteKeyValueW(HKEY_CURRENT_USER, kKey, L"uxtheme"); }
+  bool written() const { return written_; }
+
+ private:
+  static constexpr wchar_t kKey[] = L"Software\\Wine\\AppDefaults\\Install_Corvane.exe\\DllOverrides";
+  bool written_ = false;
+};
+
+// The installer runs elevated from wherever it was downloaded to: a DLL placed beside
+// it under the name of one that a system library loads later (user32 loads
+// uxtheme.dll for the first window) must not be loaded.
+TEST_F(InstallerTest, LoadsNoLibraryFromItsOwnFolderOnceRunning) {
+  const std::wstring downloads = dir_ + L"\\downloads\\";
+  ASSERT_TRUE(CreateDirectoryW(downloads.c_str(), nullptr));
+  for (const auto& [built, copy] : {std::make_pair(L"Install_Corvane.exe", L"Install_Corvane.exe"),
+                                    std::make_pair(L"sent_message_probe.dll", L"uxtheme.dll")}) {
+    ASSERT_TRUE(CopyFileW(BuiltFile(built).c_str(), (downloads + copy).c_str(), TRUE)) << Narrow(copy);
+  }
+  // Under its own name, since this process takes Wine's uxtheme whatever the path.
+  HMODULE probe = LoadLibraryW(BuiltFile(L"sent_message_probe.dll").c_str());
+  ASSERT_NE(probe, nullptr);
+  FreeLibrary(probe);
+  ASSERT_EQ(SentTo(GetCurrentProcessId(), "attach"), 1u) << "the probe does not log its loading";
+
+  NativeUxthemeFirst nativeFirst;
+  ASSERT_TRUE(nativeFirst.written());
+  Process installer = Start(downloads + L"Install_Corvane.exe");
+  EXPECT_EQ(ExitCodeOf(installer), 0u);
+  EXPECT_EQ(SentTo(installer.pid, "attach"), 0u) << "the installer loaded uxtheme.dll from its own folder";
   ExpectStartedFromTargetInInstallMode(0);
 }
 

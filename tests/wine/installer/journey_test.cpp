@@ -9,10 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "program_driver.h"
+#include "registration/self_delete_command.h"
 
 namespace corvane {
 namespace {
@@ -56,6 +58,14 @@ bool ReadBytes(const std::wstring& path, std::vector<char>* bytes) {
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+// Whether the record's last value, "VersionMinor", is in the 64-bit view: the whole record is written.
+bool RecordComplete() {
+  DWORD minor = 0;
+  DWORD size = sizeof minor;
+  return RegGetValueW(HKEY_LOCAL_MACHINE, kUninstallKey, L"VersionMinor", RRF_RT_REG_DWORD | RRF_SUBKEY_WOW6464KEY,
+                      nullptr, &minor, &size) == ERROR_SUCCESS;
+}
+
 // A record value in one registry view; empty when absent.
 std::wstring RecordValue(const wchar_t* key, const wchar_t* name, DWORD view) {
   wchar_t value[600];
@@ -85,7 +95,7 @@ Process StartCommand(const std::wstring& program, std::wstring commandLine) {
   return process;
 }
 
-// No Corvane runs, none is installed and there is no record.
+// No Corvane runs, none is installed (nor renamed aside by an uninstall) and there is no record.
 void Clean(const std::wstring& installed) {
   while (HWND window = FindWindowW(kControlWindowClass, nullptr)) {
     Process resident;
@@ -96,6 +106,14 @@ void Clean(const std::wstring& installed) {
     EndProcess(&resident);
   }
   DeleteFileW(installed.c_str());
+  const std::wstring folder = installed.substr(0, installed.rfind(L'\\') + 1);
+  WIN32_FIND_DATAW entry;
+  HANDLE find = FindFirstFileW((folder + L"Corvane-*.old").c_str(), &entry);
+  if (find != INVALID_HANDLE_VALUE) {
+    do DeleteFileW((folder + entry.cFileName).c_str());
+    while (FindNextFileW(find, &entry));
+    FindClose(find);
+  }
   HKEY key;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &key) == ERROR_SUCCESS) {
     RegDeleteValueW(key, L"Corvane");
@@ -115,19 +133,39 @@ std::vector<std::string> ReportsToForeignDevices(const std::wstring& dir, const 
   return foreign;
 }
 
-TEST(Wow64Journey, InstallMuteUnmuteUninstall) {
-  const std::wstring dir = RunFolder(L"Wow64Journey");
-  const std::wstring syswow64 = WindowsDirectory() + L"\\syswow64\\Corvane.exe";
-  const std::wstring system32 = WindowsDirectory() + L"\\sysnative\\Corvane.exe";
-  std::vector<vdev::HidInterface> interfaces = KeyboardAndForeignDevices();
-  std::vector<std::string> keyboard = KeyboardInterfaceNames(interfaces);
-  ASSERT_TRUE(vdev::PrepareFolder(dir) && vdev::WriteHidInterfaces(dir, interfaces))
-      << "cannot prepare the doubles' folder";
-  // Inherited by the installer and so by the Corvane it starts.
-  ASSERT_TRUE(SetEnvironmentVariableW(vdev::kDirVariable, dir.c_str()));
-  Clean(syswow64);
-  VirtualKeyboardInSystemDirectory virtualKeyboard(dir);
-  ASSERT_TRUE(virtualKeyboard.ready()) << "cannot put the hid and setupapi doubles into the 32-bit system directory";
+// Whatever a failed step leaves (a running Corvane, its record and file, the
+// doubles in the system directory, a deletion at restart) goes with the test.
+class Wow64Journey : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::vector<vdev::HidInterface> interfaces = KeyboardAndForeignDevices();
+    keyboard_ = KeyboardInterfaceNames(interfaces);
+    ASSERT_TRUE(vdev::PrepareFolder(dir_) && vdev::WriteHidInterfaces(dir_, interfaces))
+        << "cannot prepare the doubles' folder";
+    // Inherited by the installer and so by the Corvane it starts.
+    ASSERT_TRUE(SetEnvironmentVariableW(vdev::kDirVariable, dir_.c_str()));
+    Clean(syswow64_);
+    pendingRenames_ = ReadPendingRenames();
+    virtualKeyboard_ = std::make_unique<VirtualKeyboardInSystemDirectory>(dir_);
+    ASSERT_TRUE(virtualKeyboard_->ready())
+        << "cannot put the hid and setupapi doubles into the 32-bit system directory";
+  }
+
+  // Before the doubles go: a Corvane still running would hold them.
+  void TearDown() override {
+    Clean(syswow64_);
+    EXPECT_TRUE(RestorePendingRenames(pendingRenames_));
+  }
+
+  const std::wstring dir_ = RunFolder(L"Wow64Journey");
+  const std::wstring syswow64_ = WindowsDirectory() + L"\\syswow64\\Corvane.exe";
+  const std::wstring system32_ = WindowsDirectory() + L"\\sysnative\\Corvane.exe";
+  std::vector<std::string> keyboard_;
+  std::vector<wchar_t> pendingRenames_;
+  std::unique_ptr<VirtualKeyboardInSystemDirectory> virtualKeyboard_;
+};
+
+TEST_F(Wow64Journey, InstallMuteUnmuteUninstall) {
   std::vector<char> built;
   ASSERT_TRUE(ReadBytes(ProgramFolder() + L"\\Corvane.exe", &built)) << "no Corvane.exe in this build";
 
@@ -139,9 +177,9 @@ TEST(Wow64Journey, InstallMuteUnmuteUninstall) {
   CloseHandle(installer.handle);
   EXPECT_EQ(code, 0u) << "exit code of Install_Corvane.exe";
   std::vector<char> installed;
-  ASSERT_TRUE(ReadBytes(syswow64, &installed)) << "the installer wrote no " << Narrow(syswow64);
+  ASSERT_TRUE(ReadBytes(syswow64_, &installed)) << "the installer wrote no " << Narrow(syswow64_);
   EXPECT_TRUE(installed == built) << "the installed program is not this build's Corvane.exe";
-  EXPECT_FALSE(Exists(system32)) << "the installer wrote into the 64-bit system directory";
+  EXPECT_FALSE(Exists(system32_)) << "the installer wrote into the 64-bit system directory";
 
   HWND window = nullptr;
   ASSERT_TRUE(WaitUntil(kStepTimeoutMs, [&] { return (window = FindWindowW(kControlWindowClass, nullptr)); }))
@@ -154,11 +192,11 @@ TEST(Wow64Journey, InstallMuteUnmuteUninstall) {
   wchar_t image[MAX_PATH];
   DWORD length = MAX_PATH;
   ASSERT_TRUE(QueryFullProcessImageNameW(resident.handle, 0, image, &length));
-  EXPECT_TRUE(SamePath(image, syswow64)) << "the resident runs from " << Narrow(image);
+  EXPECT_TRUE(SamePath(image, syswow64_)) << "the resident runs from " << Narrow(image);
 
   // The record, in the 64-bit view only, naming a program that 64-bit Explorer finds.
-  std::wstring run;
-  WaitUntil(kStepTimeoutMs, [&] { return !(run = RecordValue(kRunKey, L"Corvane", RRF_SUBKEY_WOW6464KEY)).empty(); });
+  ASSERT_TRUE(WaitUntil(kStepTimeoutMs, RecordComplete)) << "no complete record in the 64-bit view";
+  std::wstring run = RecordValue(kRunKey, L"Corvane", RRF_SUBKEY_WOW6464KEY);
   std::wstring uninstall = RecordValue(kUninstallKey, L"UninstallString", RRF_SUBKEY_WOW6464KEY);
   ASSERT_FALSE(run.empty()) << "no Run value \"Corvane\" in the 64-bit view";
   ASSERT_FALSE(uninstall.empty()) << "no \"UninstallString\" in the 64-bit view";
@@ -173,17 +211,17 @@ TEST(Wow64Journey, InstallMuteUnmuteUninstall) {
   }
 
   // Another application mutes, then unmutes.
-  ASSERT_GE(WaitForAudioEvent(dir, resident.pid, "register-control-change-notify", {"00000000"}, kStepTimeoutMs), 0)
+  ASSERT_GE(WaitForAudioEvent(dir_, resident.pid, "register-control-change-notify", {"00000000"}, kStepTimeoutMs), 0)
       << "the resident did not bind to the virtual endpoint (32-bit COM registration of the double?)";
   for (bool muted : {true, false}) {
-    size_t before = vdev::ReadReports(dir).size();
-    ASSERT_TRUE(vdev::SetMute(dir, muted));
-    EXPECT_TRUE(WaitForReportOnEach(dir, before, resident.pid, keyboard, MuteReport(muted), kStepTimeoutMs))
+    size_t before = vdev::ReadReports(dir_).size();
+    ASSERT_TRUE(vdev::SetMute(dir_, muted));
+    EXPECT_TRUE(WaitForReportOnEach(dir_, before, resident.pid, keyboard_, MuteReport(muted), kStepTimeoutMs))
         << (muted ? "the mute" : "the unmute") << " did not reach every interface of the keyboard";
   }
 
   // Uninstall as 64-bit Programs and Features does: the string as it stands, from a 64-bit process.
-  size_t before = vdev::ReadReports(dir).size();
+  size_t before = vdev::ReadReports(dir_).size();
   Process uninstaller = StartCommand(WindowsDirectory() + L"\\sysnative\\cmd.exe", L"cmd /s /c \"" + uninstall + L"\"");
   ASSERT_TRUE(uninstaller.handle) << "the 64-bit cmd did not start: " << GetLastError();
   ASSERT_TRUE(WaitForExit(uninstaller, kStepTimeoutMs, &code)) << "\"" << Narrow(uninstall) << "\" did not end";
@@ -191,8 +229,8 @@ TEST(Wow64Journey, InstallMuteUnmuteUninstall) {
   EXPECT_EQ(code, 0u) << "exit code of \"" << Narrow(uninstall) << "\"";
   // From the uninstalling process, not a resync of the resident it closed.
   EXPECT_TRUE(WaitUntil(kStepTimeoutMs, [&] {
-    std::vector<vdev::Report> reports = vdev::ReadReports(dir);
-    for (const std::string& name : keyboard) {
+    std::vector<vdev::Report> reports = vdev::ReadReports(dir_);
+    for (const std::string& name : keyboard_) {
       bool off = false;
       for (size_t i = before; i < reports.size(); ++i)
         off = off || (reports[i].interfaceName == name && reports[i].pid != resident.pid &&
@@ -205,8 +243,13 @@ TEST(Wow64Journey, InstallMuteUnmuteUninstall) {
   EXPECT_TRUE(RecordValue(kUninstallKey, L"UninstallString", RRF_SUBKEY_WOW6464KEY).empty())
       << "the uninstall entry is left";
   EXPECT_TRUE(WaitForExit(resident, kStepTimeoutMs, &code)) << "the resident still runs after the uninstall";
-  EXPECT_TRUE(WaitUntil(kStepTimeoutMs, [&] { return !Exists(syswow64); })) << Narrow(syswow64) << " is left";
-  EXPECT_EQ(ReportsToForeignDevices(dir, keyboard), std::vector<std::string>()) << "reports to other devices";
+  EXPECT_FALSE(Exists(syswow64_)) << "the uninstall left " << Narrow(syswow64_);
+  const std::vector<std::wstring> atRestart = DeletionsAtRestartSince(pendingRenames_);
+  ASSERT_EQ(atRestart.size(), 1u) << "one file to delete at the restart";
+  EXPECT_TRUE(WaitUntil(SELF_DELETE_ROUNDS * SELF_DELETE_ROUND_MS + kStepTimeoutMs, [&] {
+    return !Exists(atRestart[0]);
+  })) << "the delete command left " << Narrow(atRestart[0]);
+  EXPECT_EQ(ReportsToForeignDevices(dir_, keyboard_), std::vector<std::string>()) << "reports to other devices";
   EndProcess(&resident);
 }
 

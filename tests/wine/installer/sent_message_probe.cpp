@@ -1,11 +1,17 @@
 // Test hook DLL: loaded into a running Corvane by a WH_CALLWNDPROC hook that the
 // installer tests set on its main thread. It logs every WM_DESTROY and WM_CLOSE sent
-// to a window of class CORVANE, so a test can count what the installer sent.
+// to a window of class CORVANE, so a test can count what the installer sent. Placed
+// beside a program under a system library's name, it logs being loaded there.
 //
-// messages.log in the test folder: "TICK PID destroy" or "TICK PID close".
+// messages.log in the test folder: "TICK PID destroy", "TICK PID close" or "TICK PID attach".
 #include <windows.h>
 
 #include "double_support.h"
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void*) {
+  if (reason == DLL_PROCESS_ATTACH) AppendLog(L"messages.log", "attach");
+  return TRUE;
+}
 
 extern "C" __declspec(dllexport) LRESULT CALLBACK RecordSentMessage(int code, WPARAM wParam, LPARAM lParam) {
   if (code == HC_ACTION) {

@@ -279,8 +279,6 @@ INSTANTIATE_TEST_SUITE_P(
         StartupFailure{"NoEndpoint", nullptr, L"", "GetDefaultAudioEndpoint fail!", "get-default-endpoint"},
         StartupFailure{"NoEndpointInstall", nullptr, L"/install", "GetDefaultAudioEndpoint fail!",
                        "get-default-endpoint"},
-        StartupFailure{"NoEndpointUninstall", nullptr, L"/uninstall", "GetDefaultAudioEndpoint fail!",
-                       "get-default-endpoint"},
         StartupFailure{"EndpointFails", "default-endpoint", L"", "GetDefaultAudioEndpoint fail!",
                        "get-default-endpoint"},
         StartupFailure{"ActivateFails", "activate", L"", "Activate fail!", "activate"},

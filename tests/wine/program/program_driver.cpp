@@ -1,5 +1,7 @@
 #include "program_driver.h"
 
+#include <tlhelp32.h>
+
 #include <algorithm>
 
 namespace corvane {
@@ -147,7 +149,7 @@ static bool PrepareCorvaneCopy(const std::wstring& dir) {
   return GetFileAttributesW(program.c_str()) != INVALID_FILE_ATTRIBUTES || CopyBeside(bin + L"\\Corvane.exe", program);
 }
 
-// Starts PROGRAM in its own folder, with CORVANE_DOUBLES_DIR naming DIR and, when
+// Starts PROGRAM in DIR as current directory, with CORVANE_DOUBLES_DIR naming DIR and, when
 // OUTPUT is given (inheritable), that as its standard output.
 static bool StartProgram(const std::wstring& dir, const std::wstring& program, const std::wstring& arguments,
                          HANDLE output, Process* process) {
@@ -155,7 +157,6 @@ static bool StartProgram(const std::wstring& dir, const std::wstring& program, c
   if (!SetEnvironmentVariableW(vdev::kDirVariable, dir.c_str())) return false;
   std::wstring commandLine = L"\"" + program + L"\"";
   if (!arguments.empty()) commandLine += L" " + arguments;
-  std::wstring folder = program.substr(0, program.rfind(L'\\'));
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   if (output) {
@@ -164,8 +165,8 @@ static bool StartProgram(const std::wstring& dir, const std::wstring& program, c
   }
   PROCESS_INFORMATION info = {};
   DWORD tick = GetTickCount();
-  if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, output != nullptr, 0, nullptr,
-                      folder.c_str(), &startup, &info)) {
+  if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, output != nullptr, 0, nullptr, dir.c_str(),
+                      &startup, &info)) {
     return false;
   }
   CloseHandle(info.hThread);
@@ -308,6 +309,84 @@ std::vector<vdev::LogEntry> AudioEventsOf(const std::wstring& dir, DWORD pid) {
 
 std::vector<unsigned char> MuteReport(bool muted) {
   return {0x00, 0xA1, static_cast<unsigned char>(muted ? 1 : 0), 0, 0, 0, 0, 0, 0};
+}
+
+bool HasRunningChildren(DWORD pid) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return true;  // no answer is no proof of none
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof entry;
+  bool found = false;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more && !found; more = Process32NextW(snapshot, &entry)) {
+    found = entry.th32ParentProcessID == pid;
+  }
+  CloseHandle(snapshot);
+  return found;
+}
+
+namespace {
+
+constexpr wchar_t kSessionManagerKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+constexpr wchar_t kPendingRenamesValue[] = L"PendingFileRenameOperations";
+
+// The pairs of source and new name (empty for a deletion) in the value's data.
+std::vector<std::pair<std::wstring, std::wstring>> RenamePairs(const std::vector<wchar_t>& data) {
+  std::vector<std::pair<std::wstring, std::wstring>> pairs;
+  size_t at = 0;
+  auto next = [&] {
+    std::wstring text;
+    while (at < data.size() && data[at] != L'\0') text += data[at++];
+    ++at;
+    return text;
+  };
+  while (at < data.size()) {
+    std::wstring source = next();
+    if (source.empty()) break;
+    pairs.emplace_back(source, next());
+  }
+  return pairs;
+}
+
+}  // namespace
+
+std::vector<wchar_t> ReadPendingRenames() {
+  std::vector<wchar_t> data;
+  DWORD size = 0;
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingRenamesValue, RRF_RT_REG_MULTI_SZ, nullptr,
+                   nullptr, &size) != ERROR_SUCCESS) {
+    return data;
+  }
+  data.resize(size / sizeof(wchar_t));
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingRenamesValue, RRF_RT_REG_MULTI_SZ, nullptr,
+                   data.data(), &size) != ERROR_SUCCESS) {
+    data.clear();
+  }
+  data.resize(size / sizeof(wchar_t));
+  return data;
+}
+
+bool RestorePendingRenames(const std::vector<wchar_t>& data) {
+  HKEY key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return false;
+  LSTATUS status = data.empty() ? RegDeleteValueW(key, kPendingRenamesValue)
+                                : RegSetValueExW(key, kPendingRenamesValue, 0, REG_MULTI_SZ,
+                                                 reinterpret_cast<const BYTE*>(data.data()),
+                                                 static_cast<DWORD>(data.size() * sizeof(wchar_t)));
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS || (data.empty() && status == ERROR_FILE_NOT_FOUND);
+}
+
+std::vector<std::wstring> DeletionsAtRestartSince(const std::vector<wchar_t>& before) {
+  const auto earlier = RenamePairs(before);
+  const auto pairs = RenamePairs(ReadPendingRenames());
+  std::vector<std::wstring> deletions;
+  for (size_t i = earlier.size(); i < pairs.size(); ++i) {
+    const std::wstring& source = pairs[i].first;
+    if (pairs[i].second.empty()) {
+      deletions.push_back(source.compare(0, 4, L"\\??\\") == 0 ? source.substr(4) : source);
+    }
+  }
+  return deletions;
 }
 
 UnansweringWindow::UnansweringWindow() {

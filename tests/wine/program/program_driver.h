@@ -59,8 +59,9 @@ struct Process {
 
 // Copies Corvane.exe and the hid and setupapi doubles from ProgramFolder()
 // into DIR\app (once) and starts the copy with ARGUMENTS after the quoted
-// program path (none when empty), CORVANE_DOUBLES_DIR naming DIR. The copy
-// keeps the build's program safe from "/uninstall", which deletes its own file.
+// program path (none when empty), in DIR as current directory,
+// CORVANE_DOUBLES_DIR naming DIR. The copy keeps the build's program safe from
+// "/uninstall", which deletes its own file.
 bool StartCorvane(const std::wstring& dir, const std::wstring& arguments, Process* process);
 std::wstring CorvaneCopyPath(const std::wstring& dir);
 
@@ -106,6 +107,19 @@ std::vector<vdev::LogEntry> AudioEventsOf(const std::wstring& dir, DWORD pid);
 
 // The mute command as the keyboard receives it.
 std::vector<unsigned char> MuteReport(bool muted);
+
+// Whether a process that PID started still runs (Toolhelp snapshot; true when
+// none can be taken). A command that a process started before its exit is, after
+// the exit, either still running or already ended.
+bool HasRunningChildren(DWORD pid);
+
+// PendingFileRenameOperations, where MoveFileExW records what Windows renames or
+// deletes at the next restart: the raw data, empty while there is no value.
+std::vector<wchar_t> ReadPendingRenames();
+bool RestorePendingRenames(const std::vector<wchar_t>& data);
+// The files that the entries added after BEFORE delete at the restart, without
+// the "\??\" that MoveFileExW puts in front.
+std::vector<std::wstring> DeletionsAtRestartSince(const std::vector<wchar_t>& before);
 
 // A window of class CORVANE in this process whose thread never retrieves a message,
 // as a hung resident's or another program's window of that class. Gone with the object.

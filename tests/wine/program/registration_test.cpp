@@ -2,7 +2,8 @@
 // prefix's registry (the 64-bit view, where Windows looks for both keys) and
 // file system: the record that "/install" writes, its removal by "/uninstall"
 // together with the indicator and the program file (also when the program is
-// slow to exit), and failures that must leave both alone.
+// slow to exit or the delete command cannot start), and failures that must leave
+// both alone.
 
 #include <windows.h>
 
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "program_test.h"
+#include "registration/self_delete_command.h"
 
 namespace corvane {
 namespace {
@@ -28,7 +30,8 @@ constexpr wchar_t kNeighbourName[] = L"CorvaneNeighbour";
 constexpr wchar_t kNeighbourKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\CorvaneNeighbour";
 constexpr wchar_t kCompanionFile[] = L"Corvane_WMI_DLL.dll";
 constexpr DWORD kRecordTimeoutMs = 5000;
-constexpr DWORD kFileGoneTimeoutMs = 5000;
+// The delete command gives up after its rounds; starting it under load takes a few seconds more.
+constexpr DWORD kFileGoneTimeoutMs = SELF_DELETE_ROUNDS * SELF_DELETE_ROUND_MS + 5000;
 
 struct RegValue {
   DWORD type = REG_NONE;
@@ -196,6 +199,10 @@ DWORD FileSize(const std::wstring& path) {
 
 std::wstring Folder(const std::wstring& path) { return path.substr(0, path.rfind(L'\\') + 1); }
 
+bool SamePath(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
 bool HasBlank(const std::wstring& text) { return text.find(L' ') != std::wstring::npos; }
 
 // The text that Windows runs as a command: quoted exactly when it has a blank.
@@ -220,11 +227,21 @@ class RegistrationTest : public ProgramTest {
     RemoveRecords();
     ASSERT_FALSE(ValueExists(kRunKey, kProgramName)) << "cannot remove an earlier Run value";
     ASSERT_FALSE(KeyExists(kUninstallKey)) << "cannot remove an earlier uninstall entry";
+    pendingRenames_ = ReadPendingRenames();
   }
 
   void TearDown() override {
     ProgramTest::TearDown();
     RemoveRecords();
+    EXPECT_TRUE(RestorePendingRenames(pendingRenames_));
+  }
+
+  // After the exit of PROCESS, which started no delete command: none runs, and
+  // none ran, for it would have deleted the program file first.
+  void ExpectNoDeleteCommand(const Process& process) {
+    EXPECT_FALSE(HasRunningChildren(process.pid)) << "a command runs";
+    EXPECT_TRUE(FileExists(ProgramPath())) << "the program file was deleted";
+    EXPECT_TRUE(DeletionsAtRestartSince(pendingRenames_).empty()) << "a deletion at restart was recorded";
   }
 
   // Moves the test's folder, and with it the program's copy, into a subfolder
@@ -253,6 +270,7 @@ class RegistrationTest : public ProgramTest {
   }
 
   std::wstring ProgramPath() const { return CorvaneCopyPath(dir_); }
+  std::vector<wchar_t> pendingRenames_;  // as before the test
   std::wstring AppFile(const wchar_t* name) const { return Folder(ProgramPath()) + name; }
 
   // The record is written 200 ms after the control window exists, "VersionMinor" last.
@@ -342,22 +360,35 @@ INSTANTIATE_TEST_SUITE_P(Places, RegistrationInstallTest,
                          });
 
 // A reinstall: the running resident hands over, and the new record replaces
-// the earlier one value by value.
-TEST_F(RegistrationTest, InstallTakesOverFromTheResidentAndReplacesTheEarlierRecord) {
+// the earlier one value by value. The elevated instance of a relaunched install
+// then ends with 0, leaving the resident's start to its launcher.
+class RegistrationReinstallTest : public RegistrationTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(RegistrationReinstallTest, InstallTakesOverFromTheResidentAndReplacesTheEarlierRecord) {
+  const bool relaunched = GetParam();
   ASSERT_TRUE(WriteValues(kRunKey, {{kProgramName, Text(L"C:\\Earlier\\Corvane.exe")}}));
   ASSERT_TRUE(WriteValues(kUninstallKey, EarlierUninstallEntry()));
   Process resident = StartResident();
 
   const std::wstring dateBefore = Today();
-  Process installing = Start(L"/install");
+  Process installing = Start(relaunched ? L"/install /relaunched" : L"/install");
   EXPECT_EQ(ExitCodeOf(resident), 0u) << "the resident did not hand over";
-  ASSERT_NE(WaitForControlWindow(installing.pid, 10000), nullptr) << "no control window";
+  if (relaunched) {
+    EXPECT_EQ(ExitCodeOf(installing), 0u) << "the record was not written";
+  } else {
+    ASSERT_NE(WaitForControlWindow(installing.pid, 10000), nullptr) << "no control window";
+  }
   ASSERT_TRUE(WaitForRecord()) << "no complete uninstall entry " << kRecordTimeoutMs << " ms after the window";
   const std::wstring dateAfter = Today();
 
   ExpectRecord(dateBefore, dateAfter, {{L"Comments", Text(L"written by an earlier version")}});
-  EXPECT_TRUE(IsRunning(installing)) << "the new instance did not stay resident";
+  EXPECT_EQ(IsRunning(installing), !relaunched) << "the new instance must stay resident unless relaunched";
 }
+
+INSTANTIATE_TEST_SUITE_P(Starts, RegistrationReinstallTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return std::string(info.param ? "Relaunched" : "Direct");
+                         });
 
 struct UninstallCase {
   const char* name;
@@ -365,12 +396,16 @@ struct UninstallCase {
   bool keyboard;     // the keyboard is plugged in
   bool installed;    // a resident started with "/install" runs and its record exists
   DWORD exitDelayMs; // the uninstaller's teardown takes this long after the delete command started
+  bool audioOutput = true;    // a default render endpoint exists when the uninstall starts
+  bool commandStarts = true;  // false: COMSPEC names a missing program
 };
 
 void PrintTo(const UninstallCase& test, std::ostream* out) { *out << test.name; }
 
 class RegistrationUninstallTest : public RegistrationTest, public ::testing::WithParamInterface<UninstallCase> {};
 
+// The program file is renamed aside before the command starts, so that a reinstall
+// right after the exit writes a file that neither the command nor the restart deletes.
 TEST_P(RegistrationUninstallTest, TurnsTheIndicatorOffRemovesTheRecordAndDeletesItsFile) {
   const UninstallCase& test = GetParam();
   if (test.blank) {
@@ -390,24 +425,32 @@ TEST_P(RegistrationUninstallTest, TurnsTheIndicatorOffRemovesTheRecordAndDeletes
     ASSERT_TRUE(WaitForRecord()) << "the install left no record";
     // A value that the record does not write goes with the entry too.
     ASSERT_TRUE(WriteValues(kUninstallKey, {{L"Comments", Text(L"not written by the install")}}));
-    HANDLE companion = CreateFileW(AppFile(kCompanionFile).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(companion, INVALID_HANDLE_VALUE) << "cannot create the companion file";
-    CloseHandle(companion);
+    // In the program's folder and in the uninstaller's current directory, its parent.
+    for (const std::wstring& path : {AppFile(kCompanionFile), dir_ + L"\\" + kCompanionFile}) {
+      HANDLE companion = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+      ASSERT_NE(companion, INVALID_HANDLE_VALUE) << "cannot create " << Narrow(path);
+      CloseHandle(companion);
+    }
   }
 
   if (test.exitDelayMs) {
-    vdev::AudioSetup slow;
-    slow.muted = true;
-    slow.unregisterDelayMs = test.exitDelayMs;
-    ASSERT_TRUE(vdev::WriteAudioSetup(dir_, slow));
+    ASSERT_TRUE(vdev::WriteExitDelay(dir_, test.exitDelayMs));
+  }
+  if (!test.audioOutput) {
+    ASSERT_NO_FATAL_FAILURE(SetAudio(true, true));
   }
 
+  wchar_t comspec[MAX_PATH];
+  ASSERT_GT(GetEnvironmentVariableW(L"COMSPEC", comspec, MAX_PATH), 0u);
+  if (!test.commandStarts) {
+    ASSERT_TRUE(SetEnvironmentVariableW(L"COMSPEC", L"C:\\missing\\cmd.exe"));
+  }
   Process uninstalling = Start(L"/uninstall");
+  SetEnvironmentVariableW(L"COMSPEC", comspec);
   if (test.installed) {
     EXPECT_EQ(ExitCodeOf(installed), 0u) << "the resident did not hand over";
   }
-  EXPECT_EQ(ExitCodeOf(uninstalling), 0u);
+  EXPECT_EQ(ExitCodeOf(uninstalling), test.commandStarts ? 0u : 1u);
   const DWORD exitTick = GetTickCount();
 
   std::map<std::string, std::vector<std::string>> expectedReports;
@@ -415,6 +458,7 @@ TEST_P(RegistrationUninstallTest, TurnsTheIndicatorOffRemovesTheRecordAndDeletes
     expectedReports[name] = {vdev::HexBytes(MuteReport(false)) + " ok"};
   }
   EXPECT_EQ(ReportsOf(uninstalling.pid), expectedReports) << "reports of the uninstalling instance";
+  EXPECT_TRUE(AudioEventsOf(dir_, uninstalling.pid).empty()) << "the uninstall used the audio output";
   if (test.exitDelayMs) {
     // The delete command starts right after the report; the exit came that much later.
     DWORD reportTick = exitTick;
@@ -429,12 +473,26 @@ TEST_P(RegistrationUninstallTest, TurnsTheIndicatorOffRemovesTheRecordAndDeletes
   EXPECT_TRUE(ValueExists(kRunKey, kNeighbourName)) << "another program's Run value went too";
   EXPECT_TRUE(KeyExists(kNeighbourKey)) << "another program's uninstall entry went too";
 
-  EXPECT_TRUE(WaitUntil(kFileGoneTimeoutMs, [&] { return !FileExists(ProgramPath()); }))
-      << Narrow(ProgramPath()) << " still exists " << kFileGoneTimeoutMs << " ms after the exit";
-  if (test.installed) {
-    EXPECT_TRUE(WaitUntil(kFileGoneTimeoutMs, [&] { return !FileExists(AppFile(kCompanionFile)); }))
-        << "the companion file in the working folder stays";
+  EXPECT_FALSE(FileExists(ProgramPath())) << "the program file kept its name";
+  const std::vector<std::wstring> atRestart = DeletionsAtRestartSince(pendingRenames_);
+  ASSERT_EQ(atRestart.size(), 1u) << "one file to delete at the restart";
+  const std::wstring aside = atRestart[0];
+  EXPECT_TRUE(SamePath(Folder(aside), Folder(ProgramPath())) && !SamePath(aside, ProgramPath())) << Narrow(aside);
+  ASSERT_TRUE(CopyFileW((ProgramFolder() + L"\\Corvane.exe").c_str(), ProgramPath().c_str(), TRUE))
+      << "cannot reinstall";
+
+  if (test.commandStarts) {
+    EXPECT_TRUE(WaitUntil(kFileGoneTimeoutMs, [&] { return !FileExists(aside); }))
+        << Narrow(aside) << " still exists " << kFileGoneTimeoutMs << " ms after the exit";
+  } else {
+    EXPECT_FALSE(HasRunningChildren(uninstalling.pid)) << "a command runs";
+    EXPECT_TRUE(FileExists(aside)) << "the renamed program went before the restart";
   }
+  if (test.installed) {
+    EXPECT_NE(FileExists(AppFile(kCompanionFile)), test.commandStarts) << "the companion in the program's folder";
+    EXPECT_TRUE(FileExists(dir_ + L"\\" + kCompanionFile)) << "the companion in the current directory went";
+  }
+  EXPECT_TRUE(FileExists(ProgramPath())) << "the reinstalled program was deleted";
   for (const wchar_t* other : {L"hid.dll", L"setupapi.dll"}) {
     EXPECT_TRUE(FileExists(AppFile(other))) << Narrow(other) << " beside the program was deleted";
   }
@@ -446,7 +504,9 @@ INSTANTIATE_TEST_SUITE_P(
                       UninstallCase{"InstalledInPathWithBlank", true, true, true, 0},
                       UninstallCase{"KeyboardAbsent", false, false, true, 0},
                       UninstallCase{"RecordAlreadyMissing", false, true, false, 0},
-                      UninstallCase{"SlowExit", false, true, true, 4000}),
+                      UninstallCase{"SlowExit", false, true, true, 4000},
+                      UninstallCase{"NoAudioOutput", false, true, true, 0, false},
+                      UninstallCase{"CommandCannotStart", false, true, true, 0, true, false}),
     [](const ::testing::TestParamInfo<UninstallCase>& info) { return std::string(info.param.name); });
 
 // An uninstall entry that cannot be deleted (it has a subkey, which the record
@@ -466,16 +526,12 @@ TEST_F(RegistrationTest, UninstallThatCannotRemoveTheRecordKeepsItsFileAndExitsW
   for (const std::string& name : keyboard_) expectedReports[name] = {vdev::HexBytes(MuteReport(false)) + " ok"};
   EXPECT_EQ(ReportsOf(uninstalling.pid), expectedReports) << "reports of the uninstalling instance";
   EXPECT_TRUE(KeyExists(kUninstallKey)) << "the entry was deleted after all";
-  // A delete command would retry within about a second of the exit.
-  Sleep(2500);
-  EXPECT_TRUE(FileExists(ProgramPath())) << "the program file was deleted";
+  ExpectNoDeleteCommand(uninstalling);
 }
 
-// Without an audio endpoint neither mode gets past start-up: an earlier record
-// is neither overwritten nor removed, and the file stays.
-class RegistrationStartupFailureTest : public RegistrationTest, public ::testing::WithParamInterface<const wchar_t*> {};
-
-TEST_P(RegistrationStartupFailureTest, ReportsTheFailureAndLeavesRecordAndFileAlone) {
+// Without an audio endpoint an install does not get past start-up: an earlier
+// record is not overwritten.
+TEST_F(RegistrationTest, InstallWithoutAudioOutputReportsTheFailureAndLeavesTheRecordAlone) {
   ASSERT_TRUE(WriteValues(kRunKey, {{kProgramName, Text(L"C:\\Earlier\\Corvane.exe")}}));
   ASSERT_TRUE(WriteValues(kUninstallKey, EarlierUninstallEntry()));
   RegValue runBefore;
@@ -483,7 +539,7 @@ TEST_P(RegistrationStartupFailureTest, ReportsTheFailureAndLeavesRecordAndFileAl
   const RegValues entryBefore = ReadKey(kUninstallKey);
   ASSERT_NO_FATAL_FAILURE(SetAudio(false, true));
 
-  Process process = Start(GetParam());
+  Process process = Start(L"/install");
   ASSERT_NO_FATAL_FAILURE(ExpectStartupFailure(process, "GetDefaultAudioEndpoint fail!"));
 
   RegValue run;
@@ -492,15 +548,7 @@ TEST_P(RegistrationStartupFailureTest, ReportsTheFailureAndLeavesRecordAndFileAl
   ASSERT_TRUE(KeyExists(kUninstallKey)) << "the uninstall entry was removed";
   ExpectValues(ReadKey(kUninstallKey), entryBefore);
   EXPECT_TRUE(ReportsOf(process.pid).empty()) << "a report was sent";
-  // A delete command would take the file within a few hundred ms of the exit.
-  Sleep(1000);
-  EXPECT_TRUE(FileExists(ProgramPath())) << "the program file was deleted";
 }
-
-INSTANTIATE_TEST_SUITE_P(Modes, RegistrationStartupFailureTest, ::testing::Values(L"/install", L"/uninstall"),
-                         [](const ::testing::TestParamInfo<const wchar_t*>& info) {
-                           return std::string(info.param[1] == L'i' ? "Install" : "Uninstall");
-                         });
 
 }  // namespace
 }  // namespace corvane

@@ -1,0 +1,83 @@
+// The command that deletes the program file after an uninstall, started from the
+// test process on files of its own: what ShellExecuteExW gets, and what Wine's cmd
+// does with the program's actual command line.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "program_driver.h"
+#include "virtual_devices.h"
+#include "registration/self_delete_command.h"
+#include "app/uninstall.h"
+
+namespace {
+
+// Wine starts any program whatever the show state and verb; only the structure can tell them.
+TEST(SelfDelete, StartsTheInterpreterHiddenInTheFolderWithoutAMessageBox) {
+  const SHELLEXECUTEINFOW start = SelfDeleteStart(L"C:\\windows\\system32\\cmd.exe", L"/d /c rem", L"C:\\app\\");
+  EXPECT_EQ(start.cbSize, sizeof start);
+  EXPECT_EQ(lstrcmpiW(start.lpVerb, L"open"), 0);
+  EXPECT_STREQ(start.lpFile, L"C:\\windows\\system32\\cmd.exe");
+  EXPECT_STREQ(start.lpParameters, L"/d /c rem");
+  EXPECT_STREQ(start.lpDirectory, L"C:\\app\\");
+  EXPECT_EQ(start.nShow, SW_HIDE);
+  EXPECT_EQ(start.hwnd, nullptr);
+  const ULONG needed = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
+  EXPECT_EQ(start.fMask & needed, needed);
+}
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// The file in a folder whose path has a blank and would expand under cmd (%i is
+// the command's loop variable): the command deletes it and the companion library
+// beside it, nothing else, with the interpreter that COMSPEC names or, without a
+// usable one, the system folder's.
+TEST(SelfDelete, DeletesTheFileAndTheCompanionInTheFileFolderOnly) {
+  wchar_t comspec[MAX_PATH];
+  const DWORD comspecLength = GetEnvironmentVariableW(L"COMSPEC", comspec, MAX_PATH);
+  ASSERT_TRUE(comspecLength > 0 && comspecLength < MAX_PATH) << "Wine sets COMSPEC";
+  std::wstring folder = corvane::RunFolder(L"SelfDelete\\self delete 100%i %PATH%");
+  ASSERT_TRUE(vdev::PrepareFolder(folder));
+  folder += L"\\";
+  const std::wstring file = folder + L"Corvane-0000ABCD.old";
+  const wchar_t* neighbours[] = {L"Corvane.exe", L"Corvane-0000ABCE.old", L"hid.dll"};
+  const std::wstring tooLong(300, L'x');
+
+  const struct {
+    const char* name;
+    const wchar_t* comspec;  // null: unset
+    bool started;
+  } cases[] = {
+      {"COMSPEC as Wine sets it", comspec, true},
+      {"COMSPEC unset", nullptr, true},
+      {"COMSPEC too long", tooLong.c_str(), true},
+      {"COMSPEC names a missing program", L"C:\\missing\\cmd.exe", false},
+  };
+  for (const auto& c : cases) {
+    for (const wchar_t* name : {L"Corvane-0000ABCD.old", L"Corvane_WMI_DLL.dll", L"Corvane.exe",
+                                L"Corvane-0000ABCE.old", L"hid.dll"}) {
+      HANDLE created = CreateFileW((folder + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+      ASSERT_NE(created, INVALID_HANDLE_VALUE) << c.name;
+      CloseHandle(created);
+    }
+    ASSERT_TRUE(SetEnvironmentVariableW(L"COMSPEC", c.comspec));
+
+    HANDLE command = nullptr;
+    EXPECT_EQ(StartSelfDelete(file.c_str(), &command), c.started) << c.name;
+    SetEnvironmentVariableW(L"COMSPEC", comspec);
+    if (command) {
+      // The rounds after the deletion pass at once.
+      EXPECT_EQ(WaitForSingleObject(command, SELF_DELETE_ROUNDS * SELF_DELETE_ROUND_MS + 30000), WAIT_OBJECT_0)
+          << c.name;
+      CloseHandle(command);
+    }
+    EXPECT_NE(Exists(file), c.started) << c.name;
+    EXPECT_NE(Exists(folder + L"Corvane_WMI_DLL.dll"), c.started) << c.name;
+    for (const wchar_t* name : neighbours) EXPECT_TRUE(Exists(folder + name)) << c.name;
+  }
+}
+
+}  // namespace
