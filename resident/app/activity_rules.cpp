@@ -108,3 +108,27 @@ LidSetting DecodeLidSetting(const unsigned char* record, std::size_t available) 
 unsigned char CombineLockBits(short numLock, short capsLock, short scrollLock) {
   return static_cast<unsigned char>((numLock & 1) | ((capsLock & 1) << 1) | ((scrollLock & 1) << 2));
 }
+
+KnownDevice RecallDevice(const DeviceMemory& memory, std::uintptr_t handle) {
+  for (unsigned i = 0; i < memory.Count; ++i) {
+    if (memory.Handles[i] == handle) return memory.Keyboard[i] ? KnownDevice::Keyboard : KnownDevice::Other;
+  }
+  return KnownDevice::Unknown;
+}
+
+void RememberDevice(DeviceMemory& memory, std::uintptr_t handle, bool keyboard) {
+  unsigned slot = memory.Count;
+  if (memory.Count < REMEMBERED_DEVICES) {
+    ++memory.Count;
+  } else {
+    slot = memory.Oldest;
+    memory.Oldest = (memory.Oldest + 1) % REMEMBERED_DEVICES;
+  }
+  memory.Handles[slot] = handle;
+  memory.Keyboard[slot] = keyboard;
+}
+
+void ForgetDevices(DeviceMemory& memory) {
+  memory.Count = 0;
+  memory.Oldest = 0;
+}

@@ -21,6 +21,26 @@ InputTrigger ClassifyRawInput(const unsigned char* record, std::size_t size);
 bool FindInterfaceName(const unsigned char* record, std::size_t available,
                        const std::uint16_t** name, std::size_t* length);
 
+// What the window remembers of the raw-input devices it met, by device handle:
+// whether each is the keyboard, so that further input from it costs no name
+// look-up. Forgotten whenever the devices change, since Windows may hand a
+// departed device's handle to a new one.
+enum class KnownDevice { Unknown, Keyboard, Other };
+constexpr unsigned REMEMBERED_DEVICES = 16;
+
+struct DeviceMemory {
+  std::uintptr_t Handles[REMEMBERED_DEVICES];
+  bool Keyboard[REMEMBERED_DEVICES];
+  unsigned Count;
+  unsigned Oldest;  // the slot that the next device takes once all are used
+};
+
+KnownDevice RecallDevice(const DeviceMemory& memory, std::uintptr_t handle);
+// For a handle that RecallDevice does not know; the table's first devices stay
+// until it is full, then each new one replaces the one remembered longest.
+void RememberDevice(DeviceMemory& memory, std::uintptr_t handle, bool keyboard);
+void ForgetDevices(DeviceMemory& memory);
+
 enum class LidSetting { Other, Open, Closed };
 
 // record: a POWERBROADCAST_SETTING; available: the bytes that may be read. A setting

@@ -19,6 +19,9 @@ constexpr GUID LID_SWITCH_SETTING = {0xba3e0f4d, 0xb817, 0x4094, {0xa2, 0xd1, 0x
 
 constexpr UINT DEVICE_NAME_CAPACITY = 400;  // characters
 
+// Main thread only, like every handler that uses it.
+DeviceMemory InputDevices;
+
 HDEVNOTIFY RegisterInterfaceClass(const GUID& interfaceClass) {
   DEV_BROADCAST_DEVICEINTERFACE_W filter = {};
   filter.dbcc_size = sizeof(filter);
@@ -31,13 +34,25 @@ BYTE ReadLockKeyBits() {
   return CombineLockBits(GetKeyState(VK_NUMLOCK), GetKeyState(VK_CAPITAL), GetKeyState(VK_SCROLL));
 }
 
-void ActOnInput(const unsigned char* record, UINT size) {
-  HANDLE device = reinterpret_cast<const RAWINPUTHEADER*>(record)->hDevice;
+// Whether input from DEVICE is the keyboard's: Windows is asked for the device's
+// name once, and the answer is remembered until the devices change. A name that
+// cannot be read (a device gone, input injected without one) is never the keyboard's.
+bool IsKeyboardInput(HANDLE device) {
+  const std::uintptr_t handle = reinterpret_cast<std::uintptr_t>(device);
+  switch (RecallDevice(InputDevices, handle)) {
+    case KnownDevice::Keyboard: return true;
+    case KnownDevice::Other: return false;
+    case KnownDevice::Unknown: break;
+  }
   WCHAR name[DEVICE_NAME_CAPACITY] = {};
   UINT capacity = DEVICE_NAME_CAPACITY;
   UINT copied = GetRawInputDeviceInfoW(device, RIDI_DEVICENAME, name, &capacity);
-  if (copied == 0 || copied == static_cast<UINT>(-1)) return;
-  if (!IsKeyboardDeviceName(name, DEVICE_NAME_CAPACITY)) return;
+  bool keyboard = copied != 0 && copied != static_cast<UINT>(-1) && IsKeyboardDeviceName(name, DEVICE_NAME_CAPACITY);
+  RememberDevice(InputDevices, handle, keyboard);
+  return keyboard;
+}
+
+void ActOnInput(const unsigned char* record, UINT size) {
   switch (ClassifyRawInput(record, size)) {
     case InputTrigger::Nudge: NudgeResync(App.LastActivityTick, GetTickCount(), WindowTimers()); break;
     case InputTrigger::Force: ForceResync(App.LastActivityTick, GetTickCount(), WindowTimers()); break;
@@ -91,7 +106,13 @@ void OnLockPoll() {
 
 void OnRawInput(LPARAM inputHandle) {
   HRAWINPUT input = reinterpret_cast<HRAWINPUT>(inputHandle);
-  UINT size = 0;
+  // The header names the device: input from any other device (every move of every
+  // mouse) costs this one call and nothing more.
+  RAWINPUTHEADER header;
+  UINT size = sizeof(header);
+  if (GetRawInputData(input, RID_HEADER, &header, &size, sizeof(RAWINPUTHEADER)) != sizeof(header)) return;
+  if (!IsKeyboardInput(header.hDevice)) return;
+  size = 0;
   if (GetRawInputData(input, RID_INPUT, nullptr, &size, sizeof(RAWINPUTHEADER)) != 0 ||
       size < sizeof(RAWINPUTHEADER))
     return;
@@ -103,6 +124,8 @@ void OnRawInput(LPARAM inputHandle) {
 }
 
 LRESULT OnDeviceChange(WPARAM event, LPARAM broadcast) {
+  // Whatever arrived or left, a remembered device handle may now name another device.
+  ForgetDevices(InputDevices);
   if (event != DBT_DEVICEARRIVAL || !broadcast) return 0;
   auto* record = reinterpret_cast<const unsigned char*>(broadcast);
   const std::uint16_t* name = nullptr;

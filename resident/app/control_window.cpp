@@ -119,12 +119,14 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       return DefWindowProcW(window, message, wParam, lParam);
     case WM_DEVICECHANGE: return OnDeviceChange(wParam, lParam);
     case WM_POWERBROADCAST: return OnPowerBroadcast(wParam, lParam);
-    case WM_MUTE_STATE: return OnMuteState(wParam);
+    case WM_MUTE_STATE: return OnMuteState(lParam == MUTE_STATE_LATEST ? TakeLatest(NotifiedMute) : wParam);
     case WM_ENDPOINT_REACQUIRE: return OnEndpointReacquire();
     case WM_RESYNC_REARM:
+      TakeLatest(ResyncRearm);
       StartNotificationResync(WindowTimers());
       return 0;
     case WM_REACQUIRE_REARM:
+      TakeLatest(ReacquireRearm);
       ArmReacquire(WindowTimers());
       return 0;
     default: return DefWindowProcW(window, message, wParam, lParam);

@@ -6,8 +6,18 @@
 
 CAudioEndpointVolumeCallBack VolumeCallback;
 CMMNotificationClient DeviceClient;
+LatestValue NotifiedMute;
+LatestValue ResyncRearm;
+LatestValue ReacquireRearm;
 
 namespace {
+
+// While the main thread is busy (a slow or stalled keyboard), changes fold into the
+// message already on its way instead of queueing one each; a refused post (the
+// thread's queue is full) leaves none on its way, so the next change posts again.
+void HandOver(HWND window, LatestValue& handOver, UINT message, std::uint32_t value, LPARAM lParam) {
+  if (StoreLatest(handOver, value) && !PostMessageW(window, message, value, lParam)) PostFailed(handOver);
+}
 
 // Both objects are static and keep their own first reference until the process
 // ends, so a count never reaches zero and nothing is ever freed.
@@ -66,10 +76,10 @@ HRESULT CAudioEndpointVolumeCallBack::OnNotify(PAUDIO_VOLUME_NOTIFICATION_DATA d
   if (!window) return S_OK;
   // Changes made with this program's own event context are not news.
   if (IsEqualGUID(data->guidEventContext, App.ContextGuid)) return S_OK;
-  // Volume-only changes count too: each posts the current flag. Posted first, then
-  // the main thread re-arms the period, so the send comes before the new timers.
-  PostMessageW(window, WM_MUTE_STATE, data->bMuted ? 1 : 0, 0);
-  PostMessageW(window, WM_RESYNC_REARM, 0, 0);
+  // Volume-only changes count too: each hands over the current flag. Posted first,
+  // then the main thread re-arms the period, so the send comes before the new timers.
+  HandOver(window, NotifiedMute, WM_MUTE_STATE, data->bMuted ? 1 : 0, MUTE_STATE_LATEST);
+  HandOver(window, ResyncRearm, WM_RESYNC_REARM, 0, 0);
   return S_OK;
 }
 
@@ -92,7 +102,7 @@ static_assert(eRender == AUDIO_FLOW_RENDER && eConsole == AUDIO_ROLE_CONSOLE &&
 // afresh 200 ms after the last such change.
 HRESULT CMMNotificationClient::OnDefaultDeviceChanged(EDataFlow flow, ERole role, LPCWSTR) {
   HWND window = CallbackWindow();
-  if (window && DefaultDeviceChangeRebinds(flow, role)) PostMessageW(window, WM_REACQUIRE_REARM, 0, 0);
+  if (window && DefaultDeviceChangeRebinds(flow, role)) HandOver(window, ReacquireRearm, WM_REACQUIRE_REARM, 0, 0);
   return S_OK;
 }
 

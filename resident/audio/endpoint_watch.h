@@ -4,8 +4,11 @@
 #include <mmdeviceapi.h>
 #include <endpointvolume.h>
 
-// Called by the audio service on its own threads: posts WM_MUTE_STATE and asks the
-// main thread to re-arm the resync timers. Never touches the keyboard or audio objects.
+#include "audio/latest_value.h"
+
+// Called by the audio service on its own threads: hands the mute flag to the main
+// thread (WM_MUTE_STATE) and asks it to re-arm the resync timers. Never touches the
+// keyboard or audio objects.
 class CAudioEndpointVolumeCallBack final : public IAudioEndpointVolumeCallback {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
@@ -34,6 +37,14 @@ class CMMNotificationClient final : public IMMNotificationClient {
 
 extern CAudioEndpointVolumeCallBack VolumeCallback;
 extern CMMNotificationClient DeviceClient;
+
+// What the callbacks hand to the main thread, each with at most one message on its
+// way: the newest mute flag (WM_MUTE_STATE, lParam MUTE_STATE_LATEST) and the
+// requests to re-arm the resync timers (WM_RESYNC_REARM) and the re-bind timer
+// (WM_REACQUIRE_REARM). The window takes from them when the message arrives.
+extern LatestValue NotifiedMute;
+extern LatestValue ResyncRearm;
+extern LatestValue ReacquireRearm;
 
 // Null on success, otherwise the text for the start-up failure message.
 const wchar_t* StartEndpointWatch();

@@ -143,6 +143,28 @@ TEST(RawInput, ClassifiesByTypeAndTheFirstHidReport) {
   }
 }
 
+// Injected input carries no device (handle 0); a full table gives up the device
+// remembered longest; any change of the devices forgets them all.
+TEST(RawInput, RemembersEachDeviceUntilTheDevicesChange) {
+  DeviceMemory memory = {};
+  EXPECT_EQ(RecallDevice(memory, 0x41), KnownDevice::Unknown);
+  RememberDevice(memory, 0x41, true);
+  RememberDevice(memory, 0, false);
+  for (std::uintptr_t handle = 0x100; handle < 0x100 + REMEMBERED_DEVICES - 2; ++handle) {
+    RememberDevice(memory, handle, false);
+  }
+  EXPECT_EQ(RecallDevice(memory, 0x41), KnownDevice::Keyboard);
+  EXPECT_EQ(RecallDevice(memory, 0), KnownDevice::Other);
+  RememberDevice(memory, 0x7f, true);
+  EXPECT_EQ(RecallDevice(memory, 0x41), KnownDevice::Unknown);
+  EXPECT_EQ(RecallDevice(memory, 0), KnownDevice::Other);
+  EXPECT_EQ(RecallDevice(memory, 0x7f), KnownDevice::Keyboard);
+  ForgetDevices(memory);
+  for (std::uintptr_t handle : {0x7f, 0x0, 0x100}) EXPECT_EQ(RecallDevice(memory, handle), KnownDevice::Unknown);
+  RememberDevice(memory, 0x41, false);
+  EXPECT_EQ(RecallDevice(memory, 0x41), KnownDevice::Other) << "a handle handed to another device";
+}
+
 // --- Device-arrival broadcasts --------------------------------------------------
 
 constexpr std::uint32_t DBT_DEVTYP_VOLUME = 2;

@@ -1,16 +1,19 @@
 // The resync rules driven through whole timelines on a virtual clock.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <map>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/activity_rules.h"
 #include "app/resync.h"
 #include "audio/default_device_rules.h"
+#include "audio/latest_value.h"
 #include "common/control_ids.h"
 
 namespace {
@@ -335,6 +338,78 @@ TEST(TimerExpiry, EachTimerActsAsItsTableSays) {
     EXPECT_EQ(DispatchTimer(expiry.Id, expiry.LidClosed, expiry.Mute, log), expiry.FollowUp);
     EXPECT_EQ(log.calls, expiry.Calls);
   }
+}
+
+// --- The audio callbacks' hand-over to the window ---------------------------------
+
+// Producers store and post as the audio callbacks do, all at once in rounds; one
+// consumer takes as the window does once the message leaves its queue. After each
+// round, when every post was taken, the consumer must hold the value that the
+// hand-over holds (nothing left stranded), and never may two posts be on their way.
+TEST(LatestValue, RoundsOfManyProducersEndWithTheNewestValueAndOnePostAtMost) {
+  constexpr int kProducers = 4;
+  constexpr int kRounds = 40000;
+  constexpr int kStoresEach = 3;
+  LatestValue handOver;
+  std::atomic<int> round{-1};
+  std::atomic<int> stored{0};
+  std::atomic<int> onTheirWay{0};
+  std::atomic<int> mostOnTheirWay{0};
+  std::atomic<long> posted{0};
+  std::atomic<long> taken{0};
+  std::atomic<std::uint32_t> lastTaken{0};
+  std::atomic<bool> done{false};
+  std::vector<std::thread> threads;
+  threads.emplace_back([&] {
+    while (!done) {
+      if (onTheirWay == 0) {
+        std::this_thread::yield();
+        continue;
+      }
+      --onTheirWay;
+      lastTaken = TakeLatest(handOver);
+      ++taken;
+    }
+  });
+  for (int producer = 0; producer < kProducers; ++producer) {
+    threads.emplace_back([&, producer] {
+      for (int seen = 0; seen < kRounds; ++seen) {
+        while (round < seen) std::this_thread::yield();
+        for (int i = 0; i < kStoresEach; ++i) {
+          if (StoreLatest(handOver, static_cast<std::uint32_t>((seen * kProducers + producer) * kStoresEach + i))) {
+            ++posted;
+            int now = ++onTheirWay;
+            for (int most = mostOnTheirWay; now > most && !mostOnTheirWay.compare_exchange_weak(most, now);) {
+            }
+          }
+        }
+        ++stored;
+      }
+    });
+  }
+  bool stranded = false;
+  for (int next = 0; next < kRounds && !stranded; ++next) {
+    round = next;
+    while (stored < (next + 1) * kProducers || taken != posted) std::this_thread::yield();
+    stranded = lastTaken != handOver.Value;
+    EXPECT_FALSE(stranded) << "round " << next << ": the consumer ended with " << lastTaken << ", not "
+                           << handOver.Value;
+  }
+  round = kRounds;
+  done = true;
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(mostOnTheirWay.load(), 1);
+  EXPECT_LT(posted.load(), kRounds * kProducers * kStoresEach) << "nothing folded";
+}
+
+TEST(LatestValue, AFailedPostLetsTheNextChangePostAgain) {
+  LatestValue handOver;
+  ASSERT_TRUE(StoreLatest(handOver, 1));
+  EXPECT_FALSE(StoreLatest(handOver, 0));
+  EXPECT_EQ(TakeLatest(handOver), 0u);
+  ASSERT_TRUE(StoreLatest(handOver, 1));
+  PostFailed(handOver);
+  EXPECT_TRUE(StoreLatest(handOver, 1));
 }
 
 }  // namespace

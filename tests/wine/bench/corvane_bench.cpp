@@ -1,7 +1,9 @@
 // The cost figures of Corvane.exe under Wine on the doubles, beside the floor
 // program (a hidden window with a 200 ms timer): start-up, mute-change latency
 // by number of keyboard interfaces and other HID devices, a slider drag, idle
-// CPU. Prints figures, judges none. Run by scripts/bench, which passes the Unix
+// CPU, CPU while a mouse moves; and, with the doubles charging what the HID calls
+// cost on Windows, a slider drag, a mute change right after one, and a keyboard
+// that does not answer. Prints figures, judges none. Run by scripts/bench, which passes the Unix
 // process id of the prefix's wineserver; CPU times are read from Z:\proc, the
 // Unix side of Wine's drive mapping.
 //
@@ -232,6 +234,237 @@ void PrintMs(const char* label, double corvane, double floor) {
   printf("\n");
 }
 
+// --- With Windows' prices ---------------------------------------------------------
+// Public measurements put one send (the walk over the present HID interfaces and a
+// control transfer per keyboard interface) at 5-25 ms on a real PC, and a keyboard
+// that does not answer holds each transfer for about 5 s.
+
+constexpr int kPricedDragSteps = 200;  // 2 s at 100 notifications a second
+constexpr DWORD kStallMs = 5000;
+constexpr int kStallNotifications = 500;
+constexpr int kMouseMoves = 5000;
+
+vdev::HidCosts WindowsCosts() {
+  vdev::HidCosts costs;
+  costs.walkMs = 10;
+  costs.setFeatureMs = 5;
+  return costs;
+}
+
+void Drag(const std::wstring& dir, int steps) {
+  for (int step = 0; step < steps; ++step) {
+    vdev::SetVolume(dir, 0.2f + 0.6f * step / steps);
+    Sleep(kDragStepMs);
+  }
+}
+
+// Until no report was logged for QUIET_MS (LIMIT_MS at most).
+bool WaitForQuiet(const std::wstring& dir, DWORD quietMs, DWORD limitMs) {
+  size_t seen = 0;
+  DWORD changed = GetTickCount();
+  return corvane::WaitUntil(limitMs, [&] {
+    size_t count = vdev::ReadReports(dir).size();
+    if (count != seen) {
+      seen = count;
+      changed = GetTickCount();
+    }
+    return GetTickCount() - changed >= quietMs;
+  });
+}
+
+// The tick of the first report of PID carrying BYTES on each interface of NAMES
+// from the SKIP-th report on; the latest of them, or 0 when one is missing.
+DWORD LastFirstReport(const std::wstring& dir, size_t skip, DWORD pid, const std::vector<std::string>& names,
+                      const std::vector<unsigned char>& bytes) {
+  std::vector<vdev::Report> reports = vdev::ReadReports(dir);
+  DWORD latest = 0;
+  for (const std::string& name : names) {
+    size_t i = skip;
+    while (i < reports.size() && !(reports[i].pid == pid && reports[i].interfaceName == name && reports[i].bytes == bytes)) ++i;
+    if (i == reports.size()) return 0;
+    if (latest == 0 || static_cast<LONG>(reports[i].tick - latest) > 0) latest = reports[i].tick;
+  }
+  return latest;
+}
+
+std::vector<vdev::LogEntry> StallsOf(const std::wstring& dir, DWORD pid) {
+  std::vector<vdev::LogEntry> stalls;
+  for (const vdev::LogEntry& entry : vdev::ReadLog(dir, vdev::kHidLog)) {
+    if (entry.pid == pid && entry.event == "stall") stalls.push_back(entry);
+  }
+  return stalls;
+}
+
+struct PricedDrag {
+  std::vector<int> reports;  // per interface of the devices, during the first drag
+  double lastReportMs = -1;  // the drag's last notification to the last report
+  double muteMs = -1;        // a mute change right after a second drag, to its report on every keyboard interface
+};
+
+PricedDrag MeasurePricedDrag(const std::vector<vdev::HidInterface>& devices) {
+  PricedDrag drag;
+  std::wstring dir = corvane::RunFolder(L"bench-priced-drag");
+  std::vector<std::string> keyboard = corvane::KeyboardInterfaceNames(devices);
+  Process process;
+  if (!Prepare(dir, devices) || !vdev::WriteHidCosts(dir, WindowsCosts()) ||
+      !corvane::StartCorvane(dir, L"", &process)) {
+    return drag;
+  }
+  const DWORD pid = process.pid;
+  if (corvane::WaitForReportOnEach(dir, 0, pid, keyboard, corvane::MuteReport(false), 10000)) {
+    size_t skip = vdev::ReadReports(dir).size();
+    size_t before = Notifications(dir, pid).size();
+    Drag(dir, kPricedDragSteps);
+    bool raised =
+        corvane::WaitUntil(10000, [&] { return Notifications(dir, pid).size() >= before + kPricedDragSteps; });
+    if (raised && WaitForQuiet(dir, 1000, 30000)) {
+      std::vector<vdev::Report> reports = vdev::ReadReports(dir);
+      for (const vdev::HidInterface& device : devices) {
+        std::string name(device.name.begin(), device.name.end());
+        int count = 0;
+        for (size_t i = skip; i < reports.size(); ++i) count += reports[i].pid == pid && reports[i].interfaceName == name;
+        drag.reports.push_back(count);
+      }
+      if (reports.size() > skip) {
+        drag.lastReportMs = static_cast<LONG>(reports.back().tick - Notifications(dir, pid).back().tick);
+      }
+    }
+
+    size_t muteSkip = vdev::ReadReports(dir).size();
+    Drag(dir, kPricedDragSteps);
+    vdev::SetMute(dir, true);
+    int notify = corvane::WaitForAudioEvent(dir, pid, "notify", {"1"}, 10000);
+    if (notify >= 0 && corvane::WaitForReportOnEach(dir, muteSkip, pid, keyboard, corvane::MuteReport(true), 30000)) {
+      DWORD reported = LastFirstReport(dir, muteSkip, pid, keyboard, corvane::MuteReport(true));
+      drag.muteMs = static_cast<LONG>(reported - vdev::ReadLog(dir, vdev::kAudioLog)[notify].tick);
+    }
+  }
+  corvane::EndProcess(&process);
+  return drag;
+}
+
+struct StalledKeyboard {
+  std::string stalled;         // the interface that blocks
+  int notifications = 0;       // raised during the stall and after it
+  double newestMs = -1;        // the last notification to the newest state on every keyboard interface
+  double closeAfterMs = -1;    // the stalled report's return to the answer to WM_CLOSE
+  double closeWaitedMs = -1;   // how long the sender of WM_CLOSE waited
+};
+
+// One keyboard interface blocks every report for kStallMs; kStallNotifications
+// notifications arrive 10 ms apart from the first stall on, the last of them a
+// mute change. Then a WM_CLOSE is sent during a stall.
+StalledKeyboard MeasureStalledKeyboard() {
+  StalledKeyboard result;
+  std::vector<vdev::HidInterface> devices = corvane::KeyboardAndForeignDevices();
+  std::vector<std::string> keyboard = corvane::KeyboardInterfaceNames(devices);
+  result.stalled = keyboard.back();
+  for (vdev::HidInterface& device : devices) {
+    if (std::string(device.name.begin(), device.name.end()) == result.stalled) device.stallMs = kStallMs;
+  }
+  std::wstring dir = corvane::RunFolder(L"bench-stalled-keyboard");
+  Process process;
+  if (!Prepare(dir, devices) || !vdev::WriteHidCosts(dir, WindowsCosts()) ||
+      !corvane::StartCorvane(dir, L"", &process)) {
+    return result;
+  }
+  const DWORD pid = process.pid;
+  if (corvane::WaitUntil(10000, [&] { return !StallsOf(dir, pid).empty(); })) {
+    size_t before = Notifications(dir, pid).size();
+    for (int i = 1; i <= kStallNotifications; ++i) {
+      i < kStallNotifications ? vdev::SetVolume(dir, 0.2f + 0.6f * i / kStallNotifications) : vdev::SetMute(dir, true);
+      Sleep(kDragStepMs);
+    }
+    corvane::WaitUntil(30000, [&] { return Notifications(dir, pid).size() >= before + kStallNotifications; });
+    result.notifications = static_cast<int>(Notifications(dir, pid).size() - before);
+    int notify = corvane::WaitForAudioEvent(dir, pid, "notify", {"1"}, 1000);
+    if (notify >= 0 && corvane::WaitForReportOnEach(dir, 0, pid, keyboard, corvane::MuteReport(true), 40000)) {
+      DWORD newest = LastFirstReport(dir, 0, pid, keyboard, corvane::MuteReport(true));
+      result.newestMs = static_cast<LONG>(newest - vdev::ReadLog(dir, vdev::kAudioLog)[notify].tick);
+    }
+
+    size_t stalls = StallsOf(dir, pid).size();
+    vdev::SetMute(dir, false);
+    HWND window = corvane::FindControlWindow(pid);
+    if (window && corvane::WaitUntil(20000, [&] { return StallsOf(dir, pid).size() > stalls; })) {
+      DWORD stallTick = StallsOf(dir, pid).back().tick;
+      DWORD sent = GetTickCount();
+      DWORD_PTR answer = 0;
+      if (SendMessageTimeoutW(window, WM_CLOSE, 0, 0, SMTO_NORMAL, 30000, &answer)) {
+        DWORD answered = GetTickCount();
+        result.closeWaitedMs = answered - sent;
+        for (const vdev::Report& report : vdev::ReadReports(dir)) {
+          if (report.pid == pid && report.interfaceName == result.stalled &&
+              static_cast<LONG>(report.tick - stallTick) >= 0) {
+            result.closeAfterMs = static_cast<LONG>(answered - report.tick);
+            break;
+          }
+        }
+      }
+    }
+  }
+  corvane::EndProcess(&process);
+  return result;
+}
+
+struct MouseCost {
+  double cpuMs = -1;
+  double spanMs = -1;
+};
+
+// CPU time of the program PATH while kMouseMoves relative mouse moves arrive 1 ms
+// apart (Wine hands SendInput's moves to raw-input sinks), and a moment after.
+MouseCost MeasureMouse(const std::wstring& path) {
+  MouseCost cost;
+  unsigned long pid = UnixPidOf(path);
+  if (!pid) return cost;
+  double before = UnixCpuMs(pid);
+  DWORD start = GetTickCount();
+  for (int i = 0; i < kMouseMoves; ++i) {
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = i % 2 ? 4 : -4;
+    input.mi.dwFlags = MOUSEEVENTF_MOVE;
+    if (SendInput(1, &input, sizeof input) != 1) return cost;
+    Sleep(1);
+  }
+  cost.spanMs = GetTickCount() - start;
+  Sleep(500);
+  if (before >= 0) cost.cpuMs = UnixCpuMs(pid) - before;
+  return cost;
+}
+
+void PrintFigure(const char* label, double value, const char* goal) {
+  printf("    %-56s", label);
+  PrintFigure(8, 0, value);
+  printf("%s\n", goal);
+}
+
+void PrintPricedFigures(const std::vector<vdev::HidInterface>& devices, const PricedDrag& drag,
+                        const StalledKeyboard& stalled, const MouseCost& corvaneMouse, const MouseCost& floorMouse) {
+  vdev::HidCosts costs = WindowsCosts();
+  printf("\n  with Windows' prices: %u ms a device walk, %u ms a HidD_SetFeature, %zu keyboard interfaces\n",
+         costs.walkMs, costs.setFeatureMs, corvane::KeyboardInterfaceNames(devices).size());
+  printf("  slider drag: %d volume changes %lu ms apart\n", kPricedDragSteps, kDragStepMs);
+  for (size_t i = 0; i < devices.size(); ++i) {
+    std::string name(devices[i].name.begin(), devices[i].name.end());
+    printf("    %-20s", name.c_str());
+    PrintFigure(4, 0, i < drag.reports.size() ? drag.reports[i] : -1);
+    printf(" reports\n");
+  }
+  PrintFigure("last notification to last report, ms", drag.lastReportMs, "   (goal: at most 50)");
+  PrintFigure("mute change right after a drag, to every interface, ms", drag.muteMs, "   (goal: at most 50)");
+  printf("  stalled keyboard: %s blocks %lu ms a report; %d of %d notifications raised\n", stalled.stalled.c_str(),
+         kStallMs, stalled.notifications, kStallNotifications);
+  PrintFigure("last notification to the newest state everywhere, ms", stalled.newestMs, "");
+  PrintFigure("WM_CLOSE answered after the stalled report returned, ms", stalled.closeAfterMs, "");
+  PrintFigure("WM_CLOSE sent during the stall waited, ms", stalled.closeWaitedMs, "");
+  printf("\n  mouse: %d moves 1 ms apart, over %.0f ms beside Corvane, %.0f ms beside the floor\n", kMouseMoves,
+         corvaneMouse.spanMs, floorMouse.spanMs);
+  printf("  %-44s %10s %10s\n", "", "Corvane", "floor");
+  PrintMs("CPU time meanwhile, ms", corvaneMouse.cpuMs, floorMouse.cpuMs);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -280,21 +513,27 @@ int wmain(int argc, wchar_t** argv) {
   Progress("idle, Corvane (after its resync period) and the floor, 40 s each");
   Process quiet;
   Idle programIdle;
+  MouseCost programMouse;
   if (StartQuiet(corvane::CorvaneCopyPath(dir), &quiet) && corvane::WaitForControlWindow(quiet.pid, 10000)) {
     Sleep(kResyncPeriodMs + 1000);
     programIdle = MeasureIdle(corvane::CorvaneCopyPath(dir));
+    Progress("mouse input, Corvane");
+    programMouse = MeasureMouse(corvane::CorvaneCopyPath(dir));
   }
   corvane::EndProcess(&quiet);
 
   Process floor;
   double floorToWindow = -1;
   Idle floorIdle;
+  MouseCost floorMouse;
   std::wstring floorPath = corvane::ProgramFolder() + L"\\corvane_floor.exe";
   if (StartQuiet(floorPath, &floor)) {
     if (corvane::WaitUntil(10000, [&] { return FindFloorWindow(floor.pid) != nullptr; })) {
       floorToWindow = static_cast<double>(GetTickCount() - floor.startTick);
     }
     floorIdle = MeasureIdle(floorPath);
+    Progress("mouse input, floor");
+    floorMouse = MeasureMouse(floorPath);
     TerminateProcess(floor.handle, 0);
     CloseHandle(floor.handle);
   }
@@ -306,6 +545,10 @@ int wmain(int argc, wchar_t** argv) {
   for (int i = 0; i < 2; ++i) {
     for (int j = 0; j < 2; ++j) latencies[i][j] = MuteLatency(counts[i], others[j]);
   }
+
+  Progress("with Windows' prices: slider drags, then a stalled keyboard");
+  PricedDrag pricedDrag = MeasurePricedDrag(devices);
+  StalledKeyboard stalled = MeasureStalledKeyboard();
 
   printf("  %-44s %10s %10s\n", "", "Corvane", "floor");
   PrintMs("start to window, ms", toWindow, floorToWindow);
@@ -335,6 +578,7 @@ int wmain(int argc, wchar_t** argv) {
   printf("    Corvane's CPU time during it:");
   PrintFigure(0, 1, dragCpu);
   printf(" ms\n");
+  PrintPricedFigures(devices, pricedDrag, stalled, programMouse, floorMouse);
   if (FigureMissing) fprintf(stderr, "bench: a figure could not be measured (\"-\")\n");
   return FigureMissing ? 1 : 0;
 }

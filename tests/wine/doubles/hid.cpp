@@ -130,6 +130,15 @@ BOOLEAN WINAPI HidD_SetFeature(HANDLE device, void* report, ULONG length) {
   }
   char name[128];
   NarrowName(found, name);
+  // A control transfer takes its time; a keyboard that does not answer holds the
+  // caller until the transfer times out. The report is logged when the call returns.
+  if (found.stallMs) {
+    AppendLog(vdev::kHidLog, "stall %s", name);
+    Sleep(found.stallMs);
+  } else {
+    unsigned costMs = LoadHidCosts().setFeatureMs;
+    if (costMs) Sleep(costMs);
+  }
   AppendLog(vdev::kHidLog, "set-feature %s %s %s", name, result, hex);
   if (error != ERROR_SUCCESS) {
     SetLastError(error);

@@ -18,6 +18,7 @@ static bool ParseInterface(char* line, VirtualInterface* out) {
   out->exclusive = false;
   out->featureLength = vdev::kDefaultFeatureLength;
   out->attributesFail = false;
+  out->stallMs = 0;
   while (char* option = NextWord(&line)) {
     if (strcmp(option, "exclusive") == 0) {
       out->exclusive = true;
@@ -25,6 +26,8 @@ static bool ParseInterface(char* line, VirtualInterface* out) {
       out->featureLength = static_cast<unsigned>(strtoul(option + 15, nullptr, 10));
     } else if (strcmp(option, "no-attributes") == 0) {
       out->attributesFail = true;
+    } else if (strncmp(option, "stall-ms=", 9) == 0) {
+      out->stallMs = static_cast<unsigned>(strtoul(option + 9, nullptr, 10));
     }
   }
   return true;
@@ -43,6 +46,24 @@ int LoadVirtualInterfaces(VirtualInterface (&interfaces)[kMaxVirtualInterfaces])
   }
   HeapFree(GetProcessHeap(), 0, text);
   return count;
+}
+
+HidCosts LoadHidCosts() {
+  HidCosts costs = {};
+  wchar_t path[MAX_PATH];
+  if (!DoublesPath(vdev::kHidCostsFile, path, MAX_PATH)) return costs;
+  DWORD size;
+  char* text = ReadWholeFile(path, &size);
+  if (!text) return costs;
+  char* cursor = text;
+  while (char* line = NextConfigLine(&cursor)) {
+    if (strncmp(line, "walk-ms=", 8) == 0) costs.walkMs = static_cast<unsigned>(strtoul(line + 8, nullptr, 10));
+    if (strncmp(line, "set-feature-ms=", 15) == 0) {
+      costs.setFeatureMs = static_cast<unsigned>(strtoul(line + 15, nullptr, 10));
+    }
+  }
+  HeapFree(GetProcessHeap(), 0, text);
+  return costs;
 }
 
 bool VirtualInterfacePath(const wchar_t* name, wchar_t* path, DWORD capacity) {

@@ -10,12 +10,21 @@ struct VirtualInterface {
   bool exclusive;
   unsigned featureLength;
   bool attributesFail;
+  unsigned stallMs;  // HidD_SetFeature on it takes this long (0: the ordinary cost)
+};
+
+// What the HID stack's calls cost, from hid-costs.txt (all 0 without it).
+struct HidCosts {
+  unsigned walkMs;        // opening the set of present interfaces
+  unsigned setFeatureMs;  // each HidD_SetFeature
 };
 
 constexpr int kMaxVirtualInterfaces = 64;
 
 // Reads the current list; returns the count (0 without a test folder).
 int LoadVirtualInterfaces(VirtualInterface (&interfaces)[kMaxVirtualInterfaces]);
+
+HidCosts LoadHidCosts();
 
 // Full path of the interface file NAME.
 bool VirtualInterfacePath(const wchar_t* name, wchar_t* path, DWORD capacity);

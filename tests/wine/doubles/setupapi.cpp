@@ -49,6 +49,9 @@ HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR, HWND, DWORD 
     return INVALID_HANDLE_VALUE;
   }
   set->magic = kSetMagic;
+  // Windows walks its device tree here, which is what a send pays for most.
+  unsigned walkMs = LoadHidCosts().walkMs;
+  if (walkMs) Sleep(walkMs);
   if (classGuid && IsEqualGUID(*classGuid, kHidInterfaceClass) && (flags & DIGCF_DEVICEINTERFACE)) {
     static VirtualInterface interfaces[kMaxVirtualInterfaces];
     int count = LoadVirtualInterfaces(interfaces);

@@ -90,9 +90,16 @@ bool WriteHidInterfaces(const std::wstring& dir, const std::vector<HidInterface>
       text += " feature-length=" + std::to_string(device.featureLength);
     }
     if (device.attributesFail) text += " no-attributes";
+    if (device.stallMs) text += " stall-ms=" + std::to_string(device.stallMs);
     text += "\n";
   }
   return WriteFileText(Join(dir, kHidInterfacesFile), text, CREATE_ALWAYS, GENERIC_WRITE);
+}
+
+bool WriteHidCosts(const std::wstring& dir, const HidCosts& costs) {
+  std::string text = "walk-ms=" + std::to_string(costs.walkMs) + "\nset-feature-ms=" +
+                     std::to_string(costs.setFeatureMs) + "\n";
+  return WriteFileText(Join(dir, kHidCostsFile), text, CREATE_ALWAYS, GENERIC_WRITE);
 }
 
 bool WriteAudioSetup(const std::wstring& dir, const AudioSetup& setup) {

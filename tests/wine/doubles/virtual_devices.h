@@ -15,6 +15,7 @@
 //
 //   hid-interfaces.txt   one HID interface a line (at most 64), in enumeration order:
 //                          NAME VID PID [exclusive] [feature-length=N] [no-attributes]
+//                                       [stall-ms=N]
 //                        NAME is a file in devices\ (the interface path that
 //                        SetupDi reports is its full path; CreateFileW opens it);
 //                        VID and PID are four hexadecimal digits. "exclusive"
@@ -26,6 +27,12 @@
 //                        (error 23, ERROR_CRC): any other length makes an
 //                        interface that refuses the program's 9-byte reports.
 //                        no-attributes makes HidD_GetAttributes fail.
+//                        stall-ms: every HidD_SetFeature on it takes N ms (a
+//                        keyboard that does not answer), in place of set-feature-ms.
+//   hid-costs.txt        KEY=VALUE lines, all optional, what the HID stack's calls
+//                        cost (read at each call; no file, no costs):
+//                          walk-ms=N              SetupDiGetClassDevsW takes N ms
+//                          set-feature-ms=N       each HidD_SetFeature takes N ms
 //   audio.txt            KEY=VALUE lines, all optional:
 //                          muted=0|1              initial mute state (0)
 //                          volume=F               initial scalar volume (0.5)
@@ -61,7 +68,9 @@
 //                                                      refused-access or failed
 //                TICK PID set-feature NAME RESULT HEX  HidD_SetFeature; RESULT is ok,
 //                                                      refused-length or refused-access;
-//                                                      HEX the buffer, bytes as "00 a1 01"
+//                                                      HEX the buffer, bytes as "00 a1 01";
+//                                                      logged when the call returns
+//                TICK PID stall NAME                   a stalling HidD_SetFeature begins
 //                TICK PID device-info-sets CREATED DESTROYED
 //                                                      the setupapi double's totals of this
 //                                                      process, after each set it creates or destroys
@@ -87,6 +96,7 @@ namespace vdev {
 
 constexpr wchar_t kDirVariable[] = L"CORVANE_DOUBLES_DIR";
 constexpr wchar_t kHidInterfacesFile[] = L"hid-interfaces.txt";
+constexpr wchar_t kHidCostsFile[] = L"hid-costs.txt";
 constexpr wchar_t kDevicesFolder[] = L"devices";
 constexpr wchar_t kAudioFile[] = L"audio.txt";
 constexpr wchar_t kAudioCommandsFile[] = L"audio-commands.txt";
@@ -111,6 +121,12 @@ struct HidInterface {
   bool exclusive = false;
   unsigned featureLength = kDefaultFeatureLength;
   bool attributesFail = false;
+  unsigned stallMs = 0;
+};
+
+struct HidCosts {
+  unsigned walkMs = 0;
+  unsigned setFeatureMs = 0;
 };
 
 struct AudioSetup {
@@ -142,6 +158,7 @@ struct Report {
 bool PrepareFolder(const std::wstring& dir);
 // Writes hid-interfaces.txt and creates the interface files.
 bool WriteHidInterfaces(const std::wstring& dir, const std::vector<HidInterface>& interfaces);
+bool WriteHidCosts(const std::wstring& dir, const HidCosts& costs);
 bool WriteAudioSetup(const std::wstring& dir, const AudioSetup& setup);
 bool WriteExitDelay(const std::wstring& dir, unsigned delayMs);
 // Appends one line to audio-commands.txt (in one write, so the doubles never

@@ -109,12 +109,23 @@ TEST_F(AudioCallbacks, ForeignNotificationPostsTheFlagThenTheMainThreadRearmsBot
   EXPECT_TRUE(TimerPending(TIMER_WINDOW_END));
 }
 
-TEST_F(AudioCallbacks, VolumeOnlyChangePostsTheUnchangedFlag) {
+// Changes that come while the window is busy fold into the messages on their way,
+// which then send the newest flag.
+TEST_F(AudioCallbacks, VolumeOnlyChangesPostTheUnchangedFlagAndFoldWhileOnTheirWay) {
   App.Mute = 1;
   AUDIO_VOLUME_NOTIFICATION_DATA data = Notification(kForeignContext, TRUE);
-  RunOnOtherThread([&] { VolumeCallback.OnNotify(&data); });
+  AUDIO_VOLUME_NOTIFICATION_DATA unmuted = Notification(kForeignContext, FALSE);
+  RunOnOtherThread([&] {
+    VolumeCallback.OnNotify(&data);
+    VolumeCallback.OnNotify(&data);
+    VolumeCallback.OnNotify(&unmuted);
+  });
+  std::vector<PostedMessage> posted = TakePosted();
   std::vector<PostedMessage> expected = {{WM_MUTE_STATE, 1}, {WM_RESYNC_REARM, 0}};
-  EXPECT_EQ(TakePosted(), expected);
+  EXPECT_EQ(posted, expected);
+  Deliver(posted);
+  EXPECT_EQ(App.Mute, 0u);
+  EXPECT_EQ(NewReports(), ReportsOnEveryKeyboardInterface("00 a1 00 00 00 00 00 00 00"));
 }
 
 TEST_F(AudioCallbacks, ConsoleRenderAndCommunicationsOfEitherFlowAskForARebind) {
@@ -162,6 +173,7 @@ TEST_F(AudioCallbacks, EndpointWatchBindsFollowsAChangeRebindsAndReleases) {
     return posted.size() >= 2 && posted[posted.size() - 2] == PostedMessage{WM_MUTE_STATE, 1} &&
            posted.back() == PostedMessage{WM_RESYNC_REARM, 0};
   })) << ::testing::PrintToString(posted);
+  Deliver(posted);
 
   const DWORD self = GetCurrentProcessId();
   size_t eventsBefore = corvane::AudioEventsOf(dir_, self).size();

@@ -79,6 +79,8 @@ void ControlWindowTest::SetUp() {
   reportsBefore_ = vdev::ReadReports(dir_).size();
 
   App = AppState{};
+  // Nothing is on its way from the audio callbacks to a new window.
+  for (LatestValue* handOver : {&NotifiedMute, &ResyncRearm, &ReacquireRearm}) handOver->Pending = false;
   lstrcpyW(App.ClassName, L"CORVANE_INPROCESS");
   lstrcpyW(App.Title, L"Corvane");
   HINSTANCE instance = GetModuleHandleW(nullptr);
@@ -99,12 +101,12 @@ std::vector<PostedMessage> ControlWindowTest::TakePosted() {
   std::vector<PostedMessage> posted;
   MSG message;
   while (PeekMessageW(&message, App.Window, WM_MUTE_STATE, WM_REACQUIRE_REARM, PM_REMOVE))
-    posted.push_back({message.message, message.wParam});
+    posted.push_back({message.message, message.wParam, message.lParam});
   return posted;
 }
 
 void ControlWindowTest::Deliver(const std::vector<PostedMessage>& messages) {
-  for (const PostedMessage& posted : messages) SendMessageW(App.Window, posted.message, posted.wParam, 0);
+  for (const PostedMessage& posted : messages) SendMessageW(App.Window, posted.message, posted.wParam, posted.lParam);
 }
 
 bool ControlWindowTest::TimerPending(UINT_PTR id) { return KillTimer(App.Window, id) != FALSE; }

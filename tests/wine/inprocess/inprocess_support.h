@@ -16,6 +16,7 @@
 struct PostedMessage {
   UINT message;
   WPARAM wParam;
+  LPARAM lParam = 0;  // handed on by Deliver; not compared
   bool operator==(const PostedMessage& other) const {
     return message == other.message && wParam == other.wParam;
   }
