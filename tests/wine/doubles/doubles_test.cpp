@@ -193,7 +193,9 @@ TEST(AudioDouble, ChangesOfOtherApplicationsReachTheRegisteredClientsOnTheDouble
   EXPECT_EQ(volume->UnregisterControlChangeNotify(&recorder), S_OK);
   EXPECT_EQ(recorder.refs_, 1);
   ASSERT_TRUE(vdev::SetMute(dir, false));
-  Sleep(200);
+  // Commands apply in order: once the next one has arrived, the unmute was raised.
+  ASSERT_TRUE(vdev::ChangeDefaultDevice(dir, eCapture, eMultimedia));
+  ASSERT_TRUE(WaitUntil(2000, [&] { return recorder.defaultChanges_ == 2; }));
   EXPECT_EQ(recorder.notifications_, 2);
 
   EXPECT_EQ(volume->Release(), 0u);
