@@ -32,12 +32,6 @@ bool RemoveEntryValues(HKEY entry) {
   }
 }
 
-bool MoveWithoutReplacing(const wchar_t* from, const wchar_t* to, unsigned long* error) {
-  if (MoveFileExW(from, to, 0)) return true;
-  *error = GetLastError();
-  return false;
-}
-
 // Renames the program's file aside, so that a reinstall before the next restart
 // writes a new file under its name that nothing here deletes, and starts the
 // command that deletes the renamed file once this process has exited. Whatever the
@@ -68,6 +62,12 @@ bool RemoveProgramFile() {
 }
 
 }  // namespace
+
+bool MoveWithoutReplacing(const wchar_t* from, const wchar_t* to, unsigned long* error) {
+  if (MoveFileExW(from, to, 0)) return true;
+  *error = GetLastError();
+  return false;
+}
 
 void RunUninstall() {
   KillTimer(App.Window, TIMER_UNINSTALL);

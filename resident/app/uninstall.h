@@ -8,6 +8,10 @@ void RunUninstall();
 // removed.
 int RemoveInstallRecord();
 
+// The move that renames the program file aside: it never replaces a file of that
+// name (another uninstall's, waiting for its deletion) and says why it failed.
+bool MoveWithoutReplacing(const wchar_t* from, const wchar_t* to, unsigned long* error);
+
 // The start of the delete command as ShellExecuteExW takes it: the interpreter
 // with the parameters, hidden, in folder, no message box when it cannot start, and
 // its process handle returned. The texts stay the caller's.

@@ -19,6 +19,7 @@ static bool ParseInterface(char* line, VirtualInterface* out) {
   out->featureLength = vdev::kDefaultFeatureLength;
   out->attributesFail = false;
   out->stallMs = 0;
+  out->absent = false;
   while (char* option = NextWord(&line)) {
     if (strcmp(option, "exclusive") == 0) {
       out->exclusive = true;
@@ -28,6 +29,8 @@ static bool ParseInterface(char* line, VirtualInterface* out) {
       out->attributesFail = true;
     } else if (strncmp(option, "stall-ms=", 9) == 0) {
       out->stallMs = static_cast<unsigned>(strtoul(option + 9, nullptr, 10));
+    } else if (strcmp(option, "absent") == 0) {
+      out->absent = true;
     }
   }
   return true;

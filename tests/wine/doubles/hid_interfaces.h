@@ -11,6 +11,7 @@ struct VirtualInterface {
   unsigned featureLength;
   bool attributesFail;
   unsigned stallMs;  // HidD_SetFeature on it takes this long (0: the ordinary cost)
+  bool absent;       // remembered, not connected: listed only without DIGCF_PRESENT
 };
 
 // What the HID stack's calls cost, from hid-costs.txt (all 0 without it).

@@ -23,6 +23,7 @@ struct InterfaceSet {
   DWORD magic;
   int count;
   wchar_t paths[kMaxVirtualInterfaces][MAX_PATH];
+  bool absent[kMaxVirtualInterfaces];
 };
 
 // This process's sets so far; each creation and destruction logs both totals,
@@ -56,7 +57,11 @@ HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR, HWND, DWORD 
     static VirtualInterface interfaces[kMaxVirtualInterfaces];
     int count = LoadVirtualInterfaces(interfaces);
     for (int i = 0; i < count; ++i) {
-      if (VirtualInterfacePath(interfaces[i].name, set->paths[set->count], MAX_PATH)) ++set->count;
+      // Like Windows, the set holds remembered, unplugged interfaces unless asked for present ones.
+      if (interfaces[i].absent && (flags & DIGCF_PRESENT)) continue;
+      if (VirtualInterfacePath(interfaces[i].name, set->paths[set->count], MAX_PATH)) {
+        set->absent[set->count++] = interfaces[i].absent;
+      }
     }
   }
   LogSetCounts(InterlockedIncrement(&g_setsCreated), g_setsDestroyed);
@@ -98,6 +103,8 @@ BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(HDEVINFO handle, PSP_DEVICE_INTERFA
     return FALSE;
   }
   const wchar_t* path = set->paths[data->Reserved - 1];
+  // Every caller here wants devices it can talk to; walking an unplugged one is a fault.
+  if (set->absent[data->Reserved - 1]) AppendLog(vdev::kHidLog, "absent-interface-walked %ls", path);
   DWORD needed = static_cast<DWORD>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath) +
                                     (wcslen(path) + 1) * sizeof(wchar_t));
   if (requiredSize) *requiredSize = needed;

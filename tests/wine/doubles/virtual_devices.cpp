@@ -81,7 +81,8 @@ std::wstring InterfacePath(const std::wstring& dir, const std::wstring& name) {
 bool WriteHidInterfaces(const std::wstring& dir, const std::vector<HidInterface>& interfaces) {
   std::string text;
   for (const HidInterface& device : interfaces) {
-    if (!WriteFileText(InterfacePath(dir, device.name), "", CREATE_ALWAYS, GENERIC_WRITE)) return false;
+    if (!device.absent && !WriteFileText(InterfacePath(dir, device.name), "", CREATE_ALWAYS, GENERIC_WRITE))
+      return false;
     char ids[64];
     snprintf(ids, sizeof ids, " %04x %04x", device.vendorId, device.productId);
     text += Narrow(device.name) + ids;
@@ -91,6 +92,7 @@ bool WriteHidInterfaces(const std::wstring& dir, const std::vector<HidInterface>
     }
     if (device.attributesFail) text += " no-attributes";
     if (device.stallMs) text += " stall-ms=" + std::to_string(device.stallMs);
+    if (device.absent) text += " absent";
     text += "\n";
   }
   return WriteFileText(Join(dir, kHidInterfacesFile), text, CREATE_ALWAYS, GENERIC_WRITE);

@@ -15,7 +15,7 @@
 //
 //   hid-interfaces.txt   one HID interface a line (at most 64), in enumeration order:
 //                          NAME VID PID [exclusive] [feature-length=N] [no-attributes]
-//                                       [stall-ms=N]
+//                                       [stall-ms=N] [absent]
 //                        NAME is a file in devices\ (the interface path that
 //                        SetupDi reports is its full path; CreateFileW opens it);
 //                        VID and PID are four hexadecimal digits. "exclusive"
@@ -29,6 +29,10 @@
 //                        no-attributes makes HidD_GetAttributes fail.
 //                        stall-ms: every HidD_SetFeature on it takes N ms (a
 //                        keyboard that does not answer), in place of set-feature-ms.
+//                        absent: an interface Windows remembers but which is not
+//                        plugged in: SetupDiGetClassDevsW lists it only without
+//                        DIGCF_PRESENT, its file does not exist, and asking for its
+//                        details logs "absent-interface-walked PATH" to hid.log.
 //   hid-costs.txt        KEY=VALUE lines, all optional, what the HID stack's calls
 //                        cost (read at each call; no file, no costs):
 //                          walk-ms=N              SetupDiGetClassDevsW takes N ms
@@ -122,6 +126,7 @@ struct HidInterface {
   unsigned featureLength = kDefaultFeatureLength;
   bool attributesFail = false;
   unsigned stallMs = 0;
+  bool absent = false;
 };
 
 struct HidCosts {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/activity_sources.h"
+#include "app/control_window.h"
 #include "common/control_ids.h"
 #include "inprocess_support.h"
 #include "program_driver.h"
@@ -144,6 +145,64 @@ const GUID kDisplayState = {0x6fe69556, 0x704a, 0x47a0, {0x8f, 0x24, 0xc2, 0x8d,
 
 using LidSwitch = ControlWindowTest;
 
+// What the window asked to be told of; Wine takes any flags and filter, Windows does not.
+std::vector<std::string> Registrations;
+HWND RegisteredWindow(HANDLE recipient) { return static_cast<HWND>(recipient); }
+
+std::string GuidText(const GUID& guid) {
+  char text[40];
+  wsprintfA(text, "%08lx-%04x", guid.Data1, guid.Data2);
+  return text;
+}
+
+HDEVNOTIFY WINAPI RecordDeviceRegistration(HANDLE recipient, LPVOID filter, DWORD flags) {
+  const auto* interfaceFilter = static_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(filter);
+  char text[96];
+  wsprintfA(text, "device type %lu size %s flags %lu", interfaceFilter->dbcc_devicetype,
+            interfaceFilter->dbcc_size == sizeof(DEV_BROADCAST_DEVICEINTERFACE_W) ? "ok" : "wrong", flags);
+  Registrations.push_back(std::string(text) + " class " + GuidText(interfaceFilter->dbcc_classguid) +
+                          (RegisteredWindow(recipient) == App.Window ? " to the window" : " elsewhere"));
+  return reinterpret_cast<HDEVNOTIFY>(Registrations.size());
+}
+
+HPOWERNOTIFY WINAPI RecordPowerRegistration(HANDLE recipient, LPCGUID setting, DWORD flags) {
+  Registrations.push_back("power setting " + GuidText(*setting) + " flags " + std::to_string(flags) +
+                          (RegisteredWindow(recipient) == App.Window ? " to the window" : " elsewhere"));
+  return reinterpret_cast<HPOWERNOTIFY>(Registrations.size());
+}
+
+BOOL WINAPI ForgetRegistration(HANDLE) { return TRUE; }
+
+// The window created anew with recorders in front of the registration calls.
+TEST_F(LidSwitch, CreationAsksForUsbArrivalsAndTheLidAsMessagesToTheWindow) {
+  ASSERT_TRUE(DestroyWindow(App.Window));
+  const struct {
+    const char* function;
+    void* recorder;
+  } recorders[] = {{"RegisterDeviceNotificationW", reinterpret_cast<void*>(&RecordDeviceRegistration)},
+                   {"RegisterPowerSettingNotification", reinterpret_cast<void*>(&RecordPowerRegistration)},
+                   {"UnregisterDeviceNotification", reinterpret_cast<void*>(&ForgetRegistration)},
+                   {"UnregisterPowerSettingNotification", reinterpret_cast<void*>(&ForgetRegistration)}};
+  void* real[ARRAYSIZE(recorders)];
+  for (size_t i = 0; i < ARRAYSIZE(recorders); ++i) {
+    void** slot = ImportSlot("user32.dll", recorders[i].function);
+    ASSERT_NE(slot, nullptr) << recorders[i].function;
+    real[i] = *slot;
+    WriteSlot(slot, recorders[i].recorder);
+  }
+  Registrations.clear();
+  const bool created = CreateMainWindow(GetModuleHandleW(nullptr));
+  if (created) DestroyWindow(App.Window);
+  for (size_t i = 0; i < ARRAYSIZE(recorders); ++i) WriteSlot(ImportSlot("user32.dll", recorders[i].function), real[i]);
+  ASSERT_TRUE(created);
+  const std::vector<std::string> expected = {
+      "device type 5 size ok flags 0 class a5dcbf10-6530 to the window",
+      "device type 5 size ok flags 0 class f18a0e88-c30c to the window",
+      "power setting ba3e0f4d-b817 flags 0 to the window",
+  };
+  EXPECT_EQ(Registrations, expected);
+}
+
 TEST_F(LidSwitch, ClosingTellsTheKeyboardAndStopsThePeriodAndThePoll) {
   for (DWORD value : {0u, 2u}) {  // anything but 1 is a closed lid
     App.LidClosed = 0;
@@ -182,6 +241,68 @@ TEST_F(LidSwitch, OtherSettingsShortDataAndOtherPowerEventsAreIgnored) {
   SendMessageW(App.Window, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, lid.lparam());
   EXPECT_EQ(App.LidClosed, 0u);
   EXPECT_TRUE(NewReports().empty());
+}
+
+// Raw input as Windows hands it over, from a double of the two calls that read
+// it: the input handle stands for its device, 1 the keyboard, 2 another keyboard.
+UINT WINAPI InputOfDevice(HRAWINPUT input, UINT command, LPVOID data, PUINT size, UINT headerSize) {
+  const UINT whole = sizeof(RAWINPUTHEADER) + sizeof(RAWKEYBOARD);
+  if (headerSize != sizeof(RAWINPUTHEADER) || (command != RID_HEADER && command != RID_INPUT)) return UINT(-1);
+  const UINT wanted = command == RID_HEADER ? sizeof(RAWINPUTHEADER) : whole;
+  if (!data) {
+    *size = wanted;
+    return 0;
+  }
+  if (*size < wanted) return UINT(-1);
+  RAWINPUT record = {};
+  record.header = {RIM_TYPEKEYBOARD, whole, reinterpret_cast<HANDLE>(input), RIM_INPUTSINK};
+  memcpy(data, &record, wanted);
+  return wanted;
+}
+
+UINT WINAPI InfoOfDevice(HANDLE device, UINT command, LPVOID data, PUINT size) {
+  if (command != RIDI_DEVICENAME) {
+    // What any other question answers: a record of the device, never its name.
+    RID_DEVICE_INFO info = {};
+    info.cbSize = sizeof info;
+    info.dwType = RIM_TYPEKEYBOARD;
+    if (!data || *size < sizeof info) return UINT(-1);
+    memcpy(data, &info, sizeof info);
+    return sizeof info;
+  }
+  wchar_t name[128];
+  const unsigned vendor = device == reinterpret_cast<HANDLE>(1) ? corvane::kKeyboardVendorId : corvane::kKeyboardVendorId ^ 0x5A5A;
+  wsprintfW(name, L"\\\\?\\HID#VID_%04X&PID_%04X&MI_00#7&1a2b3c4d&0&0000#{884b96c3-56ef-11d1-bc8c-00a0c91405dd}",
+            vendor, corvane::kKeyboardProductId);
+  const UINT length = static_cast<UINT>(lstrlenW(name)) + 1;
+  if (!data || *size < length) {
+    *size = length;
+    return UINT(-1);
+  }
+  lstrcpyW(static_cast<wchar_t*>(data), name);
+  return length;
+}
+
+using KeyboardInput = ControlWindowTest;
+
+// Only the keyboard's input counts, recognised by the device name Windows gives.
+TEST_F(KeyboardInput, OnlyTheKeyboardsInputOpensAPeriod) {
+  void** dataSlot = ImportSlot("user32.dll", "GetRawInputData");
+  void** infoSlot = ImportSlot("user32.dll", "GetRawInputDeviceInfoW");
+  ASSERT_TRUE(dataSlot && infoSlot);
+  void* realData = *dataSlot;
+  void* realInfo = *infoSlot;
+  WriteSlot(dataSlot, reinterpret_cast<void*>(&InputOfDevice));
+  WriteSlot(infoSlot, reinterpret_cast<void*>(&InfoOfDevice));
+  std::vector<bool> opened;
+  for (LPARAM device : {2, 1}) {
+    OnDeviceChange(DBT_DEVNODES_CHANGED, 0);  // forget what the devices were
+    OnRawInput(device);
+    opened.push_back(TimerPending(TIMER_WINDOW_END));
+  }
+  WriteSlot(dataSlot, realData);
+  WriteSlot(infoSlot, realInfo);
+  EXPECT_EQ(opened, (std::vector<bool>{false, true}));
 }
 
 using LockKeys = ControlWindowTest;

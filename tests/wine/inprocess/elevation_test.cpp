@@ -41,8 +41,15 @@ const wchar_t* Parameters(const wchar_t* commandLine) {
   const DWORD logLength = GetEnvironmentVariableW(kStandInLog, log, MAX_PATH);
   if (logLength == 0 || logLength >= MAX_PATH) return false;
   const wchar_t* parameters = Parameters(GetCommandLineW());
+  // Each start happens in the program's own folder; any other is named.
+  wchar_t folder[MAX_PATH];
+  wchar_t current[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, folder, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH || !GetCurrentDirectoryW(MAX_PATH, current)) ExitProcess(98);
+  *wcsrchr(folder, L'\\') = L'\0';
   FILE* file = _wfopen(log, L"a");
-  const bool logged = file && fwprintf(file, L"[%ls]\n", parameters) > 0;
+  const bool logged = file && fwprintf(file, L"[%ls]%ls\n", parameters,
+                                       lstrcmpiW(folder, current) == 0 ? L"" : L" elsewhere") > 0;
   if (file) fclose(file);
   wchar_t code[16] = L"";
   GetEnvironmentVariableW(kStandInExitCode, code, ARRAYSIZE(code));

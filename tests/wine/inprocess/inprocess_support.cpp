@@ -24,7 +24,8 @@ LRESULT WINAPI RecordingDefaultProcedure(HWND window, UINT message, WPARAM wPara
   return DefaultProcedureCalls::kAnswer;
 }
 
-// The import address table slot of FUNCTION from DLL in this program.
+}  // namespace
+
 void** ImportSlot(const char* dll, const char* function) {
   auto* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
   auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
@@ -51,8 +52,6 @@ void WriteSlot(void** slot, void* value) {
   VirtualProtect(slot, sizeof *slot, protection, &protection);
 }
 
-}  // namespace
-
 DefaultProcedureCalls::DefaultProcedureCalls() : slot_(ImportSlot("user32.dll", "DefWindowProcW")) {
   DefaultProcedureMessages.clear();
   if (!slot_) return;
@@ -72,7 +71,13 @@ void ControlWindowTest::SetUp() {
   static bool prepared = false;
   if (!prepared) {
     ASSERT_TRUE(vdev::PrepareFolder(dir_));
-    ASSERT_TRUE(vdev::WriteHidInterfaces(dir_, corvane::KeyboardAndForeignDevices()));
+    // Windows also remembers a keyboard interface that is unplugged; no send may walk it.
+    std::vector<vdev::HidInterface> devices = corvane::KeyboardAndForeignDevices();
+    vdev::HidInterface unplugged = devices.front();
+    unplugged.name = L"keyboard-mi03-unplugged";
+    unplugged.absent = true;
+    devices.push_back(unplugged);
+    ASSERT_TRUE(vdev::WriteHidInterfaces(dir_, devices));
     ASSERT_TRUE(SetEnvironmentVariableW(vdev::kDirVariable, dir_.c_str()));
     prepared = true;
   }
@@ -90,6 +95,8 @@ void ControlWindowTest::SetUp() {
 }
 
 void ControlWindowTest::TearDown() {
+  for (const vdev::LogEntry& entry : vdev::ReadLog(dir_, vdev::kHidLog))
+    EXPECT_NE(entry.event, "absent-interface-walked") << entry.fields.front();
   if (App.Window && IsWindow(App.Window)) DestroyWindow(App.Window);
   MSG message;
   while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {

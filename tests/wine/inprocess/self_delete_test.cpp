@@ -80,4 +80,25 @@ TEST(SelfDelete, DeletesTheFileAndTheCompanionInTheFileFolderOnly) {
   }
 }
 
+// A taken name is another uninstall's file waiting for its deletion: the rename
+// aside leaves it alone and reports the name as taken, so that the next is tried.
+TEST(SelfDelete, RenameAsideNeverReplacesATakenName) {
+  const std::wstring folder = corvane::RunFolder(L"SelfDelete\\aside") + L"\\";
+  ASSERT_TRUE(vdev::PrepareFolder(folder.substr(0, folder.size() - 1)));
+  const std::wstring program = folder + L"Corvane.exe";
+  const std::wstring taken = folder + L"Corvane-0000ABCD.old";
+  for (const std::wstring& path : {program, taken}) {
+    HANDLE created = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(created, INVALID_HANDLE_VALUE);
+    CloseHandle(created);
+  }
+  unsigned long error = 0;
+  EXPECT_FALSE(MoveWithoutReplacing(program.c_str(), taken.c_str(), &error));
+  EXPECT_TRUE(error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) << error;
+  EXPECT_TRUE(Exists(program));
+  EXPECT_TRUE(Exists(taken));
+  EXPECT_TRUE(MoveWithoutReplacing(program.c_str(), (folder + L"Corvane-0000ABCE.old").c_str(), &error));
+  EXPECT_FALSE(Exists(program));
+}
+
 }  // namespace

@@ -375,6 +375,7 @@ TEST_P(InstallerUpgradeTest, ReplacesTheRunningResident) {
   HWND oldWindow = nullptr;
   Process old = StartPreviousResident(slow, &oldWindow);
   ASSERT_NE(oldWindow, nullptr) << "the previous Corvane did not start";
+  const std::set<std::wstring> before = SystemDirectoryNames();
   SentMessageProbe probe(oldWindow);
   ASSERT_TRUE(probe.Active()) << "hook not set: " << GetLastError();
 
@@ -389,6 +390,9 @@ TEST_P(InstallerUpgradeTest, ReplacesTheRunningResident) {
   EXPECT_GE(WaitForAudioEvent(dir_, old.pid, "last-release", {"enumerator"}, 0), 0)
       << "the previous Corvane did not end through its teardown";
   EXPECT_TRUE(AtTarget() == embedded_) << "the target was not replaced";
+  // A resident that ended lets its file be replaced in place: nothing goes aside.
+  EXPECT_EQ(SystemDirectoryNames(), before) << "files left beside the target";
+  EXPECT_TRUE(DeletionsAtRestartSince(pendingRenames_).empty());
   ExpectStartedFromTargetInInstallMode(old.pid);
 }
 

@@ -1,0 +1,65 @@
+// The glue whose branches depend on the process's bitness, run in process by both
+// builds: the i686 one as a WoW64 process, where a wrong folder or registry view
+// shows, and the 64-bit one, where the same calls must take the native branch.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "app/elevation.h"
+#include "app/uninstall.h"
+#include "registration/install_record.h"
+#include "registration/install_record_values.h"
+
+namespace {
+
+constexpr bool kWow64Build = sizeof(void*) == 4;
+
+std::wstring LongForm(UINT (WINAPI *read)(LPWSTR, UINT)) {
+  wchar_t path[MAX_PATH];
+  const UINT length = read(path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH || GetLongPathNameW(path, path, MAX_PATH) == 0) return L"";
+  return path;
+}
+
+TEST(Bitness, OnlyAWow64ProcessReadsTheWow64SystemFolder) {
+  ProgramPlaceText text;
+  ReadProgramPlace(nullptr, &text);
+  EXPECT_EQ(text.Place.Wow64, kWow64Build);
+  EXPECT_EQ(text.Place.SystemFolder, LongForm(GetSystemDirectoryW));
+  EXPECT_EQ(text.Place.Wow64Folder, kWow64Build ? LongForm(GetSystemWow64DirectoryW) : L"");
+  EXPECT_NE(text.Place.SystemFolder, std::wstring(text.Place.Wow64Folder));
+}
+
+// The key is absent in both views first, so that the record's writer creates it.
+bool KeyIn(REGSAM view) {
+  HKEY key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, 0, KEY_READ | view, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
+bool RunValueIn(DWORD view) {
+  DWORD size = 0;
+  return RegGetValueW(HKEY_LOCAL_MACHINE, RUN_KEY, PROGRAM_VALUE_NAME, RRF_RT_REG_SZ | view, nullptr, nullptr,
+                      &size) == ERROR_SUCCESS;
+}
+
+TEST(Bitness, TheRecordIsWrittenAndRemovedInThe64BitView) {
+  for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) RegDeleteKeyExW(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, view, 0);
+  ASSERT_FALSE(KeyIn(KEY_WOW64_64KEY) || KeyIn(KEY_WOW64_32KEY));
+
+  EXPECT_EQ(WriteInstallRecord(), 0);
+  EXPECT_TRUE(KeyIn(KEY_WOW64_64KEY));
+  EXPECT_TRUE(RunValueIn(RRF_SUBKEY_WOW6464KEY));
+  if (kWow64Build) {
+    EXPECT_FALSE(KeyIn(KEY_WOW64_32KEY));
+    EXPECT_FALSE(RunValueIn(RRF_SUBKEY_WOW6432KEY));
+  }
+
+  EXPECT_EQ(RemoveInstallRecord(), 0);
+  EXPECT_FALSE(KeyIn(KEY_WOW64_64KEY));
+  EXPECT_FALSE(RunValueIn(RRF_SUBKEY_WOW6464KEY));
+}
+
+}  // namespace
