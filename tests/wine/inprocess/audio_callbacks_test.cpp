@@ -128,6 +128,26 @@ TEST_F(AudioCallbacks, VolumeOnlyChangesPostTheUnchangedFlagAndFoldWhileOnTheirW
   EXPECT_EQ(NewReports(), ReportsOnEveryKeyboardInterface("00 a1 00 00 00 00 00 00 00"));
 }
 
+BOOL WINAPI RefusePost(HWND, UINT, WPARAM, LPARAM) {
+  SetLastError(ERROR_NOT_ENOUGH_QUOTA);  // the thread's queue is full
+  return FALSE;
+}
+
+// A refused post leaves nothing on its way: the next change must post again.
+TEST_F(AudioCallbacks, RefusedPostsLeaveNothingOnItsWaySoTheNextChangePosts) {
+  void** slot = ImportSlot("user32.dll", "PostMessageW");
+  ASSERT_NE(slot, nullptr);
+  void* real = *slot;
+  AUDIO_VOLUME_NOTIFICATION_DATA data = Notification(kForeignContext, TRUE);
+  WriteSlot(slot, reinterpret_cast<void*>(&RefusePost));
+  RunOnOtherThread([&] { VolumeCallback.OnNotify(&data); });
+  WriteSlot(slot, real);
+  EXPECT_TRUE(TakePosted().empty());
+  RunOnOtherThread([&] { VolumeCallback.OnNotify(&data); });
+  const std::vector<PostedMessage> expected = {{WM_MUTE_STATE, 1}, {WM_RESYNC_REARM, 0}};
+  EXPECT_EQ(TakePosted(), expected);
+}
+
 TEST_F(AudioCallbacks, ConsoleRenderAndCommunicationsOfEitherFlowAskForARebind) {
   struct Case {
     EDataFlow flow;
