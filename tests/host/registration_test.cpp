@@ -270,6 +270,11 @@ TEST(SelfDelete, NamesOnlyPlainFileNamesAndWritesNothingThatDoesNotFit) {
         << testing::PrintToString(std::wstring(c.Name));
   }
 
+  // Wine's cmd runs no AutoRun commands, so only the text can show that /d keeps them out.
+  wchar_t parameters[SELF_DELETE_PARAMETERS_CAPACITY];
+  ASSERT_TRUE(BuildSelfDeleteParameters(L"x.old", parameters, SELF_DELETE_PARAMETERS_CAPACITY));
+  EXPECT_EQ(std::wstring(parameters).rfind(L"/d /c ", 0), 0u) << "no AutoRun, one command";
+
   const std::wstring longest(PROGRAM_PATH_CAPACITY - 1, L'D');
   std::vector<wchar_t> whole(SELF_DELETE_PARAMETERS_CAPACITY);
   ASSERT_TRUE(BuildSelfDeleteParameters(longest.c_str(), whole.data(), SELF_DELETE_PARAMETERS_CAPACITY))
