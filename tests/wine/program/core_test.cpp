@@ -244,18 +244,22 @@ class HandOverTest : public CoreTest, public ::testing::WithParamInterface<const
   }
 };
 
+// Closed, not only told to quit: its window is gone before the new instance goes on,
+// however long its process takes to end (held here), so no one finds it instead.
 TEST_P(HandOverTest, RunningInstanceIsClosedAndEndsWithItsTeardown) {
+  ASSERT_TRUE(vdev::WriteExitDelay(dir_, 3000));
   Process first = StartResident();
   Process second = Start(GetParam());
 
+  // Install: the new instance is resident; uninstall: it turns the indicator off.
+  EXPECT_TRUE(Installs() ? WaitForControlWindow(second.pid, 5000) != nullptr
+                         : WaitForReportOnEach(dir_, 0, second.pid, keyboard_, MuteReport(false), 5000));
+  EXPECT_EQ(FindControlWindow(first.pid), nullptr) << "the first instance's window outlived the hand-over";
   EXPECT_EQ(ExitCodeOf(first), 0u);
   ExpectTeardown(first.pid);
   if (Installs()) {
-    EXPECT_NE(WaitForControlWindow(second.pid, 5000), nullptr) << "the new instance is not resident";
     EndInstalledInstance(second);
   } else {
-    // It turns the indicator off and ends by itself.
-    EXPECT_TRUE(WaitForReportOnEach(dir_, 0, second.pid, keyboard_, MuteReport(false), 5000));
     EXPECT_EQ(ExitCodeOf(second), 0u);
   }
 }
