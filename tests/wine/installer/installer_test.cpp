@@ -382,6 +382,8 @@ TEST_P(InstallerUpgradeTest, ReplacesTheRunningResident) {
   Process installer = StartInstaller();
   ASSERT_TRUE(installer.handle);
   EXPECT_EQ(ExitCodeOf(installer), 0u);
+  // The file is replaced only once the previous Corvane has ended.
+  EXPECT_FALSE(IsRunning(old)) << "the installer did not wait for the previous Corvane";
 
   DWORD oldExitCode = 0;
   EXPECT_TRUE(WaitForExit(old, kResidentTimeoutMs, &oldExitCode)) << "the previous Corvane still runs";
