@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "import_slot.h"
 #include "app/elevation.h"
 #include "app/uninstall.h"
 #include "registration/install_record.h"
@@ -45,11 +46,29 @@ bool RunValueIn(DWORD view) {
                       &size) == ERROR_SUCCESS;
 }
 
+// Windows wants the terminator counted in a text's size; Wine adds a missing one.
+unsigned UncountedTerminators;
+using SetValue = LSTATUS(WINAPI*)(HKEY, LPCWSTR, DWORD, DWORD, const BYTE*, DWORD);
+SetValue RealSetValue;
+LSTATUS WINAPI CheckedSetValue(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size) {
+  if (type == REG_SZ && size != (lstrlenW(reinterpret_cast<const wchar_t*>(data)) + 1) * sizeof(wchar_t))
+    ++UncountedTerminators;
+  return RealSetValue(key, name, reserved, type, data, size);
+}
+
 TEST(Bitness, TheRecordIsWrittenAndRemovedInThe64BitView) {
   for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) RegDeleteKeyExW(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, view, 0);
   ASSERT_FALSE(KeyIn(KEY_WOW64_64KEY) || KeyIn(KEY_WOW64_32KEY));
 
-  EXPECT_EQ(WriteInstallRecord(), 0);
+  void** slot = ImportSlot("advapi32.dll", "RegSetValueExW");
+  ASSERT_NE(slot, nullptr);
+  RealSetValue = reinterpret_cast<SetValue>(*slot);
+  WriteSlot(slot, reinterpret_cast<void*>(&CheckedSetValue));
+  UncountedTerminators = 0;
+  const int written = WriteInstallRecord();
+  WriteSlot(slot, reinterpret_cast<void*>(RealSetValue));
+  EXPECT_EQ(written, 0);
+  EXPECT_EQ(UncountedTerminators, 0u) << "texts written without their terminator";
   EXPECT_TRUE(KeyIn(KEY_WOW64_64KEY));
   EXPECT_TRUE(RunValueIn(RRF_SUBKEY_WOW6464KEY));
   if (kWow64Build) {

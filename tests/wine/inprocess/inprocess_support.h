@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "common/app_state.h"
+#include "import_slot.h"
 
 struct PostedMessage {
   UINT message;
@@ -22,12 +23,6 @@ struct PostedMessage {
   }
 };
 std::ostream& operator<<(std::ostream& out, const PostedMessage& posted);
-
-// The import address table slot of FUNCTION from DLL in this program (null when
-// not imported), and a write to it: a test puts a recorder in front of a system
-// call whose arguments Wine ignores but Windows honours.
-void** ImportSlot(const char* dll, const char* function);
-void WriteSlot(void** slot, void* value);
 
 // While it lives, the window procedure's calls of DefWindowProcW (through this
 // program's import of it) are recorded and answered with kAnswer after the real
