@@ -60,9 +60,14 @@ TEST(RunMode, OnlyTheExactKeywordsSelectAMode) {
       {L"/install /relaunched ", RunMode::Normal},
       {L"/install /RELAUNCHED", RunMode::Normal},
       {L"/check", RunMode::Normal, false, true},
-      {L"/CHECK", RunMode::Normal},
-      {L"/check ", RunMode::Normal},
+      {L"/CHECK", RunMode::Normal, false, true},
+      {L"/Check ", RunMode::Normal, false, true},
+      {L" \t/check\t ", RunMode::Normal, false, true},
       {L"/check /install", RunMode::Normal},
+      {L"/checks", RunMode::Normal},
+      {L"/chec", RunMode::Normal},
+      {L"/ check", RunMode::Normal},
+      {L"check", RunMode::Normal},
   };
   for (const auto& c : cases) {
     bool relaunched = !c.Relaunched;
