@@ -181,19 +181,23 @@ bool StartCorvane(const std::wstring& dir, const std::wstring& arguments, Proces
   return PrepareCorvaneCopy(dir) && StartProgram(dir, CorvaneCopyPath(dir), arguments, nullptr, process);
 }
 
-bool RunCheck(const std::wstring& dir, const std::wstring& program, DWORD* exitCode, std::string* text) {
+bool RunCheck(const std::wstring& dir, const std::wstring& program, DWORD* exitCode, std::string* text,
+              const std::wstring& typed) {
   if (program == CorvaneCopyPath(dir) && !PrepareCorvaneCopy(dir)) return false;
   std::wstring path = dir + L"\\check.txt";
-  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  HANDLE output = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
-  if (output == INVALID_HANDLE_VALUE) return false;
-  Process process;
-  bool started = StartProgram(dir, program, L"/check", output, &process);
-  CloseHandle(output);
-  if (!started) return false;
-  bool ended = WaitForExit(process, 10000, exitCode);
-  EndProcess(&process);
-  if (!ended) return false;
+  DeleteFileW(path.c_str());
+  wchar_t cmd[MAX_PATH];
+  UINT length = GetSystemDirectoryW(cmd, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return false;
+  // cmd drops the outer quotes and runs the rest as typed at its prompt.
+  Process shell;
+  if (!StartProgram(dir, std::wstring(cmd) + L"\\cmd.exe", L"/c \"\"" + program + L"\" " + typed + L"\"", nullptr,
+                    &shell))
+    return false;
+  bool ended = WaitForExit(shell, 10000, exitCode);
+  bool alone = ended && !HasRunningChildren(shell.pid);
+  EndProcess(&shell);
+  if (!alone) return false;
   HANDLE input = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (input == INVALID_HANDLE_VALUE) return false;
   char buffer[16384];
