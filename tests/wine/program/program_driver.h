@@ -71,6 +71,11 @@ std::wstring CorvaneCopyPath(const std::wstring& dir);
 // ended within 10 s, leaving no process it started behind; its exit code (the
 // check's, after a redirection) and the text of DIR\check.txt (UTF-8) in the outputs.
 constexpr wchar_t kCheckToFile[] = L"/check > check.txt";
+// Runs "cmd.exe /c LINE" in DIR: true when cmd ended within 10 s and left no process
+// it started running; its exit code in *exitCode.
+bool RunInCmd(const std::wstring& dir, const std::wstring& line, DWORD* exitCode);
+// The text of the file at PATH (at most 16 KB); false when it cannot be read.
+bool ReadTextFile(const std::wstring& path, std::string* text);
 bool RunCheck(const std::wstring& dir, const std::wstring& program, DWORD* exitCode, std::string* text,
               const std::wstring& typed = kCheckToFile);
 
