@@ -1,5 +1,6 @@
 #include "check_report.h"
 
+#include "app/activity_rules.h"
 #include "common/text_writer.h"
 
 namespace {
@@ -163,6 +164,33 @@ void AppendRecordEntry(TextWriter& out, const CheckFacts& facts, const wchar_t* 
   EndLine(out);
 }
 
+// Only the resident of the session at the physical console drives the keyboard.
+void AppendSession(TextWriter& out, const CheckFacts& facts) {
+  const SessionFacts& session = facts.Session;
+  out.Append(L"Session: ");
+  if (!session.Known) {
+    out.Append(L"unknown, ");
+    AppendError(out, facts, session.Error);
+    out.Append(L"; its resident drives the keyboard as if at the console");
+  } else {
+    out.AppendNumber(session.Own);
+    if (SessionDrivesKeyboard(true, session.Own, session.Console)) {
+      out.Append(L", at the physical console");
+    } else {
+      out.Append(L", not at the physical console (");
+      if (session.Console == 0xFFFFFFFF) {
+        out.Append(L"no session is attached to it now");
+      } else {
+        out.Append(L"session ");
+        out.AppendNumber(session.Console);
+        out.Append(L" is");
+      }
+      out.Append(L"); its resident sends nothing to the keyboard");
+    }
+  }
+  EndLine(out);
+}
+
 }  // namespace
 
 int CheckExitCode(const CheckFacts& facts) {
@@ -186,6 +214,7 @@ void FormatCheckReport(const CheckFacts& facts, wchar_t (&text)[CHECK_REPORT_CAP
     out.Append(L"not running");
   }
   EndLine(out);
+  AppendSession(out, facts);
   out.Append(L"Lid: ");
   if (!facts.LidKnown) {
     out.Append(L"unknown, ");

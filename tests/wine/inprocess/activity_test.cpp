@@ -129,7 +129,7 @@ TEST_F(DeviceArrival, RemovalAndBroadcastsWithoutAnInterfaceNameAreSkipped) {
   EXPECT_FALSE(TimerPending(TIMER_WINDOW_END));
 }
 
-GuardedRecord PowerSetting(const GUID& setting, const void* data, DWORD length) {
+GuardedRecord SettingRecord(const GUID& setting, const void* data, DWORD length) {
   size_t size = offsetof(POWERBROADCAST_SETTING, Data) + length;
   GuardedRecord record(size);
   auto* broadcast = reinterpret_cast<POWERBROADCAST_SETTING*>(record.data());
@@ -148,7 +148,7 @@ TEST_F(LidSwitch, ClosingTellsTheKeyboardAndStopsThePeriodAndThePoll) {
   for (DWORD value : {0u, 2u}) {  // anything but 1 is a closed lid
     App.LidClosed = 0;
     for (UINT_PTR id : {TIMER_RESEND, TIMER_WINDOW_END, TIMER_LOCK_POLL}) SetTimer(App.Window, id, 60000, nullptr);
-    GuardedRecord record = PowerSetting(kLidSwitch, &value, sizeof(value));
+    GuardedRecord record = SettingRecord(kLidSwitch, &value, sizeof(value));
     EXPECT_EQ(SendMessageW(App.Window, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, record.lparam()), 0);
     EXPECT_EQ(App.LidClosed, 1u);
     EXPECT_EQ(NewReports(), ReportsOnEveryKeyboardInterface("00 a2 01 00 00 00 00 00 00")) << value;
@@ -163,7 +163,7 @@ TEST_F(LidSwitch, OpeningTellsTheKeyboardAndRestartsAPollThatHadRun) {
   App.LidClosed = 1;
   App.LockPollStarted = true;
   DWORD open = 1;
-  GuardedRecord record = PowerSetting(kLidSwitch, &open, sizeof(open));
+  GuardedRecord record = SettingRecord(kLidSwitch, &open, sizeof(open));
   SendMessageW(App.Window, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, record.lparam());
   EXPECT_EQ(App.LidClosed, 0u);
   EXPECT_EQ(NewReports(), ReportsOnEveryKeyboardInterface("00 a2 00 00 00 00 00 00 00"));
@@ -174,11 +174,11 @@ TEST_F(LidSwitch, OpeningTellsTheKeyboardAndRestartsAPollThatHadRun) {
 
 TEST_F(LidSwitch, OtherSettingsShortDataAndOtherPowerEventsAreIgnored) {
   DWORD closed = 0;
-  GuardedRecord other = PowerSetting(kDisplayState, &closed, sizeof(closed));
+  GuardedRecord other = SettingRecord(kDisplayState, &closed, sizeof(closed));
   SendMessageW(App.Window, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, other.lparam());
-  GuardedRecord shortData = PowerSetting(kLidSwitch, &closed, 2);
+  GuardedRecord shortData = SettingRecord(kLidSwitch, &closed, 2);
   SendMessageW(App.Window, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, shortData.lparam());
-  GuardedRecord lid = PowerSetting(kLidSwitch, &closed, sizeof(closed));
+  GuardedRecord lid = SettingRecord(kLidSwitch, &closed, sizeof(closed));
   SendMessageW(App.Window, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, lid.lparam());
   EXPECT_EQ(App.LidClosed, 0u);
   EXPECT_TRUE(NewReports().empty());
