@@ -6,6 +6,7 @@
 
 #include <dbt.h>
 #include <stddef.h>
+#include <wtsapi32.h>
 
 #include <string>
 #include <vector>
@@ -179,9 +180,43 @@ TEST_F(LidSwitch, OtherSettingsShortDataAndOtherPowerEventsAreIgnored) {
   GuardedRecord shortData = SettingRecord(kLidSwitch, &closed, 2);
   SendMessageW(App.Window, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, shortData.lparam());
   GuardedRecord lid = SettingRecord(kLidSwitch, &closed, sizeof(closed));
-  SendMessageW(App.Window, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, lid.lparam());
+  SendMessageW(App.Window, WM_POWERBROADCAST, PBT_APMSUSPEND, lid.lparam());
   EXPECT_EQ(App.LidClosed, 0u);
   EXPECT_TRUE(NewReports().empty());
+  EXPECT_FALSE(TimerPending(TIMER_RESEND));
+}
+
+using SystemChanges = ControlWindowTest;
+
+// Each change after which the keyboard may show an old state opens a period: the
+// first send 200 ms later, the period 19 s long. Locking, a remote connection and
+// the display going off open none.
+TEST_F(SystemChanges, ResumeDisplayOnConsoleConnectAndUnlockOpenAPeriod) {
+  DWORD on = 1;
+  DWORD off = 0;
+  GuardedRecord displayOn = SettingRecord(kDisplayState, &on, sizeof(on));
+  GuardedRecord displayOff = SettingRecord(kDisplayState, &off, sizeof(off));
+  struct Case {
+    const char* what;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    bool opens;
+  } cases[] = {
+      {"resume", WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0, true},
+      {"display on", WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, displayOn.lparam(), true},
+      {"display off", WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, displayOff.lparam(), false},
+      {"console connect", WM_WTSSESSION_CHANGE, WTS_CONSOLE_CONNECT, 1, true},
+      {"unlock", WM_WTSSESSION_CHANGE, WTS_SESSION_UNLOCK, 1, true},
+      {"lock", WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK, 1, false},
+      {"remote connect", WM_WTSSESSION_CHANGE, WTS_REMOTE_CONNECT, 1, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(SendMessageW(App.Window, c.message, c.wParam, c.lParam), 0) << c.what;
+    EXPECT_EQ(TimerPending(TIMER_RESEND), c.opens) << c.what;
+    EXPECT_EQ(TimerPending(TIMER_WINDOW_END), c.opens) << c.what;
+  }
+  EXPECT_TRUE(NewReports().empty()) << "the period's first send comes from its timer";
 }
 
 using LockKeys = ControlWindowTest;

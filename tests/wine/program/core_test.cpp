@@ -447,7 +447,8 @@ TEST_F(CoreTest, CheckReportsEachKeyboardInterfaceAndLeavesTheResidentAlone) {
            "Output: \"Virtual Speakers (Corvane test endpoint)\", muted\r\n",
         "  accepted by " + path(L"keyboard-mi00") + "\r\n", "  refused by " + path(L"keyboard-mi01") + " with error 23: ",
         std::string("  other HID interfaces walked: 1\r\n"),
-        "Resident: running, process " + std::to_string(resident.pid) + "\r\n"}) {
+        "Resident: running, process " + std::to_string(resident.pid) + "\r\n",
+        std::string("Session: 1, at the physical console\r\n")}) {
     EXPECT_NE(text.find(line), std::string::npos) << "no line " << line;
   }
   EXPECT_EQ(code, 0u);
