@@ -1,5 +1,6 @@
 #include "check_report.h"
 
+#include "app/activity_rules.h"
 #include "common/text_writer.h"
 
 namespace {
@@ -338,6 +339,33 @@ void AppendResult(TextWriter& out, const CheckFacts& facts) {
   EndLine(out);
 }
 
+// Only the resident of the session at the physical console drives the keyboard.
+void AppendSession(TextWriter& out, const CheckFacts& facts) {
+  const SessionFacts& session = facts.Session;
+  out.Append(L"Session: ");
+  if (!session.Known) {
+    out.Append(L"unknown, ");
+    AppendError(out, facts, session.Error);
+    out.Append(L"; its resident drives the keyboard as if at the console");
+  } else {
+    out.AppendNumber(session.Own);
+    if (SessionDrivesKeyboard(true, session.Own, session.Console)) {
+      out.Append(L", at the physical console");
+    } else {
+      out.Append(L", not at the physical console (");
+      if (session.Console == 0xFFFFFFFF) {
+        out.Append(L"no session is attached to it now");
+      } else {
+        out.Append(L"session ");
+        out.AppendNumber(session.Console);
+        out.Append(L" is");
+      }
+      out.Append(L"); its resident sends nothing to the keyboard");
+    }
+  }
+  EndLine(out);
+}
+
 }  // namespace
 
 CheckCause FirstCause(const CheckFacts& facts) {
@@ -365,6 +393,7 @@ void FormatCheckReport(const CheckFacts& facts, wchar_t (&text)[CHECK_REPORT_CAP
   AppendRunProgram(out, facts);
   AppendRecordEntry(out, facts, L"Uninstall entry: ", facts.UninstallEntry, nullptr);
   AppendResident(out, facts);
+  AppendSession(out, facts);
   out.Append(L"Lid: ");
   if (!facts.LidKnown) {
     out.Append(L"unknown, ");

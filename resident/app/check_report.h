@@ -41,6 +41,14 @@ struct RecordEntryFacts {
   NamedProgram Program;     // the program that Command starts
 };
 
+// This process's session beside the one attached to the physical console.
+struct SessionFacts {
+  bool Known;               // ProcessIdToSessionId succeeded
+  std::uint32_t Own;
+  std::uint32_t Console;    // WTSGetActiveConsoleSessionId; 0xFFFFFFFF while none is attached
+  std::uint32_t Error;      // the system's error code when not Known
+};
+
 struct CheckFacts {
   CheckTime Time;
   ProgramFacts Program;
@@ -65,6 +73,7 @@ struct CheckFacts {
   std::uint32_t LidError;    // the system's error code when they could not
   // The system's text for an error code or HRESULT (FormatMessageW); may leave it empty.
   void (*DescribeError)(std::uint32_t code, wchar_t* text, unsigned capacity);
+  SessionFacts Session;
 };
 
 constexpr unsigned CHECK_REPORT_CAPACITY = 8192;

@@ -241,6 +241,14 @@ void ReadLid(CheckFacts* facts) {
     facts->LidError = GetLastError();
 }
 
+void ReadSession(CheckFacts* facts) {
+  DWORD own = 0;
+  facts->Session.Known = ProcessIdToSessionId(GetCurrentProcessId(), &own) != FALSE;
+  if (!facts->Session.Known) facts->Session.Error = GetLastError();
+  facts->Session.Own = own;
+  facts->Session.Console = WTSGetActiveConsoleSessionId();
+}
+
 void WriteUtf8(HANDLE output, const wchar_t* text) {
   const int characters = lstrlenW(text);
   const int length = WideCharToMultiByte(CP_UTF8, 0, text, characters, nullptr, 0, nullptr, nullptr);
@@ -306,6 +314,7 @@ int RunSelfCheck(HINSTANCE instance) {
   ReadRunProgram(&facts);
   FindResident(instance, &facts, residentPath);
   ReadLid(&facts);
+  ReadSession(&facts);
 
   FormatCheckReport(facts, text);
   const int exitCode = CheckExitCode(facts);

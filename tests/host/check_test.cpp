@@ -64,6 +64,7 @@ struct Fixture {
     facts.LidKnown = true;
     facts.LidPresent = true;
     facts.DescribeError = Describe;
+    facts.Session = SessionFacts{true, 1, 1, 0};
   }
 
   std::wstring Text() const {
@@ -94,6 +95,7 @@ TEST(CheckReport, FullReport) {
                 L"Uninstall entry: C:\\Windows\\SysWOW64\\Corvane.exe /uninstall (program exists, this file)\r\n"
                 L"Resident: running, process 1234, Corvane 1.0.0.10\r\n"
                 L"  C:\\Windows\\SysWOW64\\Corvane.exe (the program the Run value names)\r\n"
+                L"Session: 1, at the physical console\r\n"
                 L"Lid: present\r\n"
                 L"Result: the light follows the mute state: an output, the keyboard, the log-on entry and a "
                 L"running Corvane are in place (exit code 0)\r\n");
@@ -219,6 +221,13 @@ TEST(CheckReport, EachFailureHasItsLineAndExitCode) {
          f.facts.LidError = 50;
        },
        L"Lid: unknown, error 50: Text of 50.", 0},
+      {"Remote Desktop session", [](Fixture& f) { f.facts.Session.Own = 2; },
+       L"Session: 2, not at the physical console (session 1 is); its resident sends nothing to the keyboard", 0},
+      {"console being attached", [](Fixture& f) { f.facts.Session.Console = 0xFFFFFFFF; },
+       L"Session: 1, not at the physical console (no session is attached to it now); its resident sends nothing to "
+       L"the keyboard", 0},
+      {"session unknown", [](Fixture& f) { f.facts.Session = SessionFacts{false, 0, 1, 5}; },
+       L"Session: unknown, error 5: Text of 5.; its resident drives the keyboard as if at the console", 0},
   };
   for (const Variant& variant : variants) {
     SCOPED_TRACE(variant.What);

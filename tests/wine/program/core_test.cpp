@@ -450,6 +450,7 @@ TEST_F(CoreTest, CheckReportsEachKeyboardInterfaceAndLeavesTheResidentAlone) {
         std::string("  other HID interfaces walked: 1\r\n"),
         "Resident: running, process " + std::to_string(resident.pid) + ", Corvane 1.0.0.10\r\n",
         "  " + std::string(dir_.begin(), dir_.end()) + "\\app\\Corvane.exe (not compared with the Run value)\r\n",
+        std::string("Session: 1, at the physical console\r\n"),
         std::string("Result: Corvane is not installed: run Install_Corvane.exe (exit code 1)\r\n")}) {
     EXPECT_NE(text.find(line), std::string::npos) << "no line " << line;
   }
