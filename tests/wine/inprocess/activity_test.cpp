@@ -175,7 +175,7 @@ HPOWERNOTIFY WINAPI RecordPowerRegistration(HANDLE recipient, LPCGUID setting, D
 BOOL WINAPI ForgetRegistration(HANDLE) { return TRUE; }
 
 // The window created anew with recorders in front of the registration calls.
-TEST_F(LidSwitch, CreationAsksForUsbArrivalsAndTheLidAsMessagesToTheWindow) {
+TEST_F(LidSwitch, CreationAsksForUsbArrivalsAndPowerSettingsAsMessagesToTheWindow) {
   ASSERT_TRUE(DestroyWindow(App.Window));
   const struct {
     const char* function;
@@ -199,7 +199,8 @@ TEST_F(LidSwitch, CreationAsksForUsbArrivalsAndTheLidAsMessagesToTheWindow) {
   const std::vector<std::string> expected = {
       "device type 5 size ok flags 0 class a5dcbf10-6530 to the window",
       "device type 5 size ok flags 0 class f18a0e88-c30c to the window",
-      "power setting ba3e0f4d-b817 flags 0 to the window",
+      "power setting ba3e0f4d-b817 flags 0 to the window",  // the lid switch
+      "power setting 6fe69556-704a flags 0 to the window",  // the console's display
   };
   EXPECT_EQ(Registrations, expected);
 }
