@@ -2,12 +2,14 @@
 
 #include <shlobj.h>
 
+#include "app/check_report.h"
 #include "common/app_state.h"
 #include "common/control_ids.h"
 #include "keyboard/feature_channel.h"
 #include "keyboard/feature_report.h"
 #include "registration/file_aside.h"
 #include "registration/install_record_values.h"
+#include "registration/program_file.h"
 #include "registration/record_rules.h"
 #include "registration/self_delete_command.h"
 
@@ -38,6 +40,31 @@ bool MoveWithoutReplacing(const wchar_t* from, const wchar_t* to, unsigned long*
   return false;
 }
 
+// The program that a value of the record names, compared with SELF; an absent
+// value names none (Missing), one that cannot be read cannot be compared.
+NamedProgram RecordedProgram(const WCHAR* keyPath, const WCHAR* valueName, const WCHAR* self) {
+  WCHAR command[2 * PROGRAM_PATH_CAPACITY];
+  DWORD size = sizeof(command);
+  const LSTATUS status = RegGetValueW(HKEY_LOCAL_MACHINE, keyPath, valueName, RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY,
+                                      nullptr, command, &size);
+  if (status == ERROR_FILE_NOT_FOUND) return NamedProgram::Missing;
+  if (status != ERROR_SUCCESS) return NamedProgram::NotCompared;
+  WCHAR program[RECORDED_PATH_CAPACITY];
+  ProgramOfCommand(command, program);
+  return CompareWithSelf(program, self);
+}
+
+// A scanner may hold the program file for a moment without delete sharing.
+bool RenameProgramAside(const WCHAR* path, WCHAR* aside) {
+  for (unsigned attempt = 1;; ++attempt) {
+    if (RenameAside(path, GetTickCount() ^ (GetCurrentProcessId() << 16), MoveWithoutReplacing, aside,
+                    PROGRAM_PATH_CAPACITY))
+      return true;
+    if (attempt == MOVE_ATTEMPTS) return false;
+    Sleep(MOVE_RETRY_MS);
+  }
+}
+
 // Renames the program's file aside, so that a reinstall before the next restart
 // writes a new file under its name that nothing here deletes, and starts the
 // command that deletes the renamed file once this process has exited. Whatever the
@@ -47,8 +74,7 @@ bool RemoveProgramFile() {
   WCHAR path[PROGRAM_PATH_CAPACITY];
   if (!Fits(GetModuleFileNameW(nullptr, path, PROGRAM_PATH_CAPACITY))) return false;
   WCHAR aside[PROGRAM_PATH_CAPACITY];
-  const bool renamed = RenameAside(path, GetTickCount() ^ (GetCurrentProcessId() << 16), MoveWithoutReplacing,
-                                   aside, PROGRAM_PATH_CAPACITY);
+  const bool renamed = RenameProgramAside(path, aside);
   const wchar_t* file = renamed ? aside : path;
   const bool scheduled = renamed && MoveFileExW(aside, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 
@@ -68,6 +94,13 @@ bool RemoveProgramFile() {
 }
 
 }  // namespace
+
+bool RecordIsThisProgramsOwn() {
+  WCHAR self[PROGRAM_PATH_CAPACITY];
+  if (!Fits(GetModuleFileNameW(nullptr, self, PROGRAM_PATH_CAPACITY))) return false;
+  return RecordIsOurs(RecordedProgram(RUN_KEY, PROGRAM_VALUE_NAME, self),
+                      RecordedProgram(UNINSTALL_KEY, L"UninstallString", self));
+}
 
 void RunUninstall() {
   KillTimer(App.Window, TIMER_UNINSTALL);
@@ -127,11 +160,9 @@ bool StartSelfDelete(const wchar_t* path, HANDLE* command) {
   if (!BuildSelfDeleteParameters(name, parameters, ARRAYSIZE(parameters))) return false;
 
   WCHAR interpreter[PROGRAM_PATH_CAPACITY];
-  if (!Fits(GetEnvironmentVariableW(L"COMSPEC", interpreter, PROGRAM_PATH_CAPACITY))) {
-    const UINT length = GetSystemDirectoryW(interpreter, PROGRAM_PATH_CAPACITY);
-    if (length == 0 || length + lstrlenW(L"\\cmd.exe") >= PROGRAM_PATH_CAPACITY) return false;
-    lstrcatW(interpreter, L"\\cmd.exe");
-  }
+  const UINT length = GetSystemDirectoryW(interpreter, PROGRAM_PATH_CAPACITY);
+  if (length == 0 || length + lstrlenW(L"\\cmd.exe") >= PROGRAM_PATH_CAPACITY) return false;
+  lstrcatW(interpreter, L"\\cmd.exe");
 
   SHELLEXECUTEINFOW execute = SelfDeleteStart(interpreter, parameters, folder);
   if (!ShellExecuteExW(&execute)) return false;
