@@ -44,9 +44,14 @@ bool MoveWithoutReplacing(const wchar_t* from, const wchar_t* to, unsigned long*
 // value names none (Missing), one that cannot be read cannot be compared.
 NamedProgram RecordedProgram(const WCHAR* keyPath, const WCHAR* valueName, const WCHAR* self) {
   WCHAR command[2 * PROGRAM_PATH_CAPACITY];
-  DWORD size = sizeof(command);
-  const LSTATUS status = RegGetValueW(HKEY_LOCAL_MACHINE, keyPath, valueName, RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY,
-                                      nullptr, command, &size);
+  // RegGetValueW's own view flags do not work before Windows 10: the key is opened in the 64-bit view.
+  HKEY key;
+  LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key);
+  if (status == ERROR_SUCCESS) {
+    DWORD size = sizeof(command);
+    status = RegGetValueW(key, nullptr, valueName, RRF_RT_REG_SZ, nullptr, command, &size);
+    RegCloseKey(key);
+  }
   if (status == ERROR_FILE_NOT_FOUND) return NamedProgram::Missing;
   if (status != ERROR_SUCCESS) return NamedProgram::NotCompared;
   WCHAR program[RECORDED_PATH_CAPACITY];
