@@ -44,7 +44,7 @@ bool MoveWithoutReplacing(const wchar_t* from, const wchar_t* to, unsigned long*
 // value names none (Missing), one that cannot be read cannot be compared.
 NamedProgram RecordedProgram(const WCHAR* keyPath, const WCHAR* valueName, const WCHAR* self) {
   WCHAR command[2 * PROGRAM_PATH_CAPACITY];
-  // RegGetValueW's own view flags do not work before Windows 10: the key is opened in the 64-bit view.
+  // Older Windows ignore RegGetValueW's own view flags: the key is opened in the 64-bit view.
   HKEY key;
   LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key);
   if (status == ERROR_SUCCESS) {
