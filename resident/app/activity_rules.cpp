@@ -33,6 +33,14 @@ struct Guid {
 static_assert(sizeof(Guid) == 16, "GUID layout");
 constexpr Guid GUID_LIDSWITCH_STATE_CHANGE = {
     0xBA3E0F4D, 0xB817, 0x4094, {0xA2, 0xD1, 0xD5, 0x63, 0x79, 0xE6, 0xA0, 0xF3}};
+constexpr Guid GUID_CONSOLE_DISPLAY_STATE = {
+    0x6FE69556, 0x704A, 0x47A0, {0x8F, 0x24, 0xC2, 0x8D, 0x93, 0x6F, 0xDA, 0x47}};
+constexpr std::uint32_t POWER_MONITOR_ON = 1;
+
+// WM_WTSSESSION_CHANGE events.
+constexpr std::uintptr_t WTS_CONSOLE_CONNECT = 0x1;
+constexpr std::uintptr_t WTS_SESSION_UNLOCK = 0x8;
+constexpr std::uint32_t NO_CONSOLE_SESSION = 0xFFFFFFFF;
 
 // The records come from the system as plain bytes, so fields are copied out rather
 // than read through casts that assume alignment.
@@ -48,13 +56,11 @@ std::uint16_t ReadU16(const unsigned char* at) {
   return value;
 }
 
-bool IsLidSwitchGuid(const unsigned char* at) {
+bool IsSettingGuid(const unsigned char* at, const Guid& setting) {
   Guid guid;
   std::memcpy(&guid, at, sizeof guid);
-  return guid.Data1 == GUID_LIDSWITCH_STATE_CHANGE.Data1 &&
-         guid.Data2 == GUID_LIDSWITCH_STATE_CHANGE.Data2 &&
-         guid.Data3 == GUID_LIDSWITCH_STATE_CHANGE.Data3 &&
-         std::memcmp(guid.Data4, GUID_LIDSWITCH_STATE_CHANGE.Data4, sizeof guid.Data4) == 0;
+  return guid.Data1 == setting.Data1 && guid.Data2 == setting.Data2 && guid.Data3 == setting.Data3 &&
+         std::memcmp(guid.Data4, setting.Data4, sizeof guid.Data4) == 0;
 }
 
 }  // namespace
@@ -97,12 +103,26 @@ bool FindInterfaceName(const unsigned char* record, std::size_t available,
   return true;
 }
 
-LidSetting DecodeLidSetting(const unsigned char* record, std::size_t available) {
-  if (available < SETTING_DATA_OFFSET || !IsLidSwitchGuid(record)) return LidSetting::Other;
+PowerSetting DecodePowerSetting(const unsigned char* record, std::size_t available) {
+  if (available < SETTING_DATA_OFFSET) return PowerSetting::Other;
   if (ReadU32(record + SETTING_DATA_LENGTH_OFFSET) < 4 || available - SETTING_DATA_OFFSET < 4) {
-    return LidSetting::Other;
+    return PowerSetting::Other;
   }
-  return ReadU32(record + SETTING_DATA_OFFSET) == 1 ? LidSetting::Open : LidSetting::Closed;
+  const std::uint32_t value = ReadU32(record + SETTING_DATA_OFFSET);
+  if (IsSettingGuid(record, GUID_LIDSWITCH_STATE_CHANGE)) {
+    return value == 1 ? PowerSetting::LidOpen : PowerSetting::LidClosed;
+  }
+  if (IsSettingGuid(record, GUID_CONSOLE_DISPLAY_STATE) && value == POWER_MONITOR_ON) return PowerSetting::DisplayOn;
+  return PowerSetting::Other;
+}
+
+bool SessionChangeResyncs(std::uintptr_t event) {
+  return event == WTS_CONSOLE_CONNECT || event == WTS_SESSION_UNLOCK;
+}
+
+bool SessionDrivesKeyboard(bool ownKnown, std::uint32_t own, std::uint32_t console) {
+  if (!ownKnown) return true;
+  return console != NO_CONSOLE_SESSION && own == console;
 }
 
 unsigned char CombineLockBits(short numLock, short capsLock, short scrollLock) {
@@ -126,6 +146,13 @@ void RememberDevice(DeviceMemory& memory, std::uintptr_t handle, bool keyboard) 
   }
   memory.Handles[slot] = handle;
   memory.Keyboard[slot] = keyboard;
+}
+
+bool TakeDeviceVerdict(DeviceMemory& memory, std::uintptr_t handle, DeviceNameVerdict verdict) {
+  if (verdict == DeviceNameVerdict::Unreadable) return false;
+  const bool keyboard = verdict == DeviceNameVerdict::Keyboard;
+  RememberDevice(memory, handle, keyboard);
+  return keyboard;
 }
 
 void ForgetDevices(DeviceMemory& memory) {

@@ -1,7 +1,7 @@
 #pragma once
 // Decoding of the records that Windows hands the control window for keyboard
-// input, device arrival and power settings. Platform-free; every function reads
-// only within the bytes it is given.
+// input, device arrival, power settings and session changes. Platform-free; every
+// function reads only within the bytes it is given.
 #include <cstddef>
 #include <cstdint>
 
@@ -41,12 +41,30 @@ KnownDevice RecallDevice(const DeviceMemory& memory, std::uintptr_t handle);
 void RememberDevice(DeviceMemory& memory, std::uintptr_t handle, bool keyboard);
 void ForgetDevices(DeviceMemory& memory);
 
-enum class LidSetting { Other, Open, Closed };
+// What the name look-up of an unknown device said.
+enum class DeviceNameVerdict { Unreadable, Keyboard, Other };
+// Whether the device is the keyboard; remembers only a verdict that came from a
+// name, since a failed look-up may pass and must not deafen the keyboard's input.
+bool TakeDeviceVerdict(DeviceMemory& memory, std::uintptr_t handle, DeviceNameVerdict verdict);
 
-// record: a POWERBROADCAST_SETTING; available: the bytes that may be read. A setting
-// other than the lid switch, or lid data shorter than 4 bytes: Other. A data word of
-// 1 is Open, any other value Closed.
-LidSetting DecodeLidSetting(const unsigned char* record, std::size_t available);
+enum class PowerSetting { Other, LidOpen, LidClosed, DisplayOn };
+
+// record: a POWERBROADCAST_SETTING; available: the bytes that may be read. The lid
+// switch: a data word of 1 is LidOpen, any other value LidClosed. The console
+// display: a data word of 1 (PowerMonitorOn) is DisplayOn; off and dimmed are Other.
+// Any other setting, or data shorter than 4 bytes: Other.
+PowerSetting DecodePowerSetting(const unsigned char* record, std::size_t available);
+
+// WM_WTSSESSION_CHANGE: whether the event (wParam) opens a resync period. The
+// session came to the physical console or was unlocked; in both cases another
+// session's resident or nobody may have driven the keyboard meanwhile.
+bool SessionChangeResyncs(std::uintptr_t event);
+
+// Whether this process's session is the one attached to the physical console, the
+// only one whose resident drives the keyboard. ownKnown: ProcessIdToSessionId
+// succeeded. A session that cannot be told keeps driving the keyboard, as before
+// the check; no session at the console (0xFFFFFFFF, while one attaches) is not it.
+bool SessionDrivesKeyboard(bool ownKnown, std::uint32_t own, std::uint32_t console);
 
 // Toggle bits from GetKeyState results: Num Lock bit 0, Caps Lock bit 1, Scroll Lock bit 2.
 unsigned char CombineLockBits(short numLock, short capsLock, short scrollLock);

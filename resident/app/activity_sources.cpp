@@ -2,11 +2,13 @@
 
 #include <dbt.h>
 #include <stddef.h>
+#include <wtsapi32.h>
 
 #include "app/activity_rules.h"
 #include "common/app_state.h"
 #include "common/control_ids.h"
 #include "app/resync_timers.h"
+#include "audio/endpoint_watch.h"
 #include "keyboard/device_name.h"
 #include "keyboard/feature_channel.h"
 #include "keyboard/feature_report.h"
@@ -16,6 +18,7 @@ namespace {
 constexpr GUID USB_DEVICE_INTERFACE = {0xa5dcbf10, 0x6530, 0x11d2, {0x90, 0x1f, 0x00, 0xc0, 0x4f, 0xb9, 0x51, 0xed}};
 constexpr GUID USB_HUB_INTERFACE = {0xf18a0e88, 0xc30c, 0x11d0, {0x88, 0x15, 0x00, 0xa0, 0xc9, 0x06, 0xbe, 0xd8}};
 constexpr GUID LID_SWITCH_SETTING = {0xba3e0f4d, 0xb817, 0x4094, {0xa2, 0xd1, 0xd5, 0x63, 0x79, 0xe6, 0xa0, 0xf3}};
+constexpr GUID CONSOLE_DISPLAY_SETTING = {0x6fe69556, 0x704a, 0x47a0, {0x8f, 0x24, 0xc2, 0x8d, 0x93, 0x6f, 0xda, 0x47}};
 
 constexpr UINT DEVICE_NAME_CAPACITY = 400;  // characters
 
@@ -36,7 +39,8 @@ BYTE ReadLockKeyBits() {
 
 // Whether input from DEVICE is the keyboard's: Windows is asked for the device's
 // name once, and the answer is remembered until the devices change. A name that
-// cannot be read (a device gone, input injected without one) is never the keyboard's.
+// cannot be read (a device gone, input injected without one) is not the keyboard's
+// this time, and is asked for again next time.
 bool IsKeyboardInput(HANDLE device) {
   const std::uintptr_t handle = reinterpret_cast<std::uintptr_t>(device);
   switch (RecallDevice(InputDevices, handle)) {
@@ -47,17 +51,37 @@ bool IsKeyboardInput(HANDLE device) {
   WCHAR name[DEVICE_NAME_CAPACITY] = {};
   UINT capacity = DEVICE_NAME_CAPACITY;
   UINT copied = GetRawInputDeviceInfoW(device, RIDI_DEVICENAME, name, &capacity);
-  bool keyboard = copied != 0 && copied != static_cast<UINT>(-1) && IsKeyboardDeviceName(name, DEVICE_NAME_CAPACITY);
-  RememberDevice(InputDevices, handle, keyboard);
-  return keyboard;
+  DeviceNameVerdict verdict = DeviceNameVerdict::Unreadable;
+  if (copied != 0 && copied != static_cast<UINT>(-1))
+    verdict = IsKeyboardDeviceName(name, DEVICE_NAME_CAPACITY) ? DeviceNameVerdict::Keyboard : DeviceNameVerdict::Other;
+  return TakeDeviceVerdict(InputDevices, handle, verdict);
+}
+
+// A trigger that arms a send reads the state it will send; that read is also what
+// notices a restarted audio service and binds afresh.
+void NudgeAndRead() {
+  if (NudgeResync(App.LastActivityTick, GetTickCount(), WindowTimers())) RefreshEndpointMute();
+}
+
+void ForceAndRead() {
+  RefreshEndpointMute();
+  ForceResync(App.LastActivityTick, GetTickCount(), WindowTimers());
 }
 
 void ActOnInput(const unsigned char* record, UINT size) {
   switch (ClassifyRawInput(record, size)) {
-    case InputTrigger::Nudge: NudgeResync(App.LastActivityTick, GetTickCount(), WindowTimers()); break;
-    case InputTrigger::Force: ForceResync(App.LastActivityTick, GetTickCount(), WindowTimers()); break;
+    case InputTrigger::Nudge: NudgeAndRead(); break;
+    case InputTrigger::Force: ForceAndRead(); break;
     case InputTrigger::None: break;
   }
+}
+
+// Resume, the display coming on, the session coming to the console or being
+// unlocked: the keyboard may show a state from before. Resume is broadcast to every
+// top-level window, also to the uninstaller's, which has nothing to keep in step.
+void ResyncAfterSystemChange() {
+  if (App.Mode == RunMode::Uninstall) return;
+  ForceAndRead();
 }
 
 }  // namespace
@@ -80,15 +104,32 @@ bool RegisterRawInput() {
 
 void RegisterLidSwitch() {
   App.PowerNotify = RegisterPowerSettingNotification(App.Window, &LID_SWITCH_SETTING, DEVICE_NOTIFY_WINDOW_HANDLE);
+  // Where Modern Standby resumes without PBT_APMRESUMEAUTOMATIC, the display coming on still tells.
+  App.DisplayNotify =
+      RegisterPowerSettingNotification(App.Window, &CONSOLE_DISPLAY_SETTING, DEVICE_NOTIFY_WINDOW_HANDLE);
+}
+
+void RegisterSessionChanges() {
+  App.SessionNotify = WTSRegisterSessionNotification(App.Window, NOTIFY_FOR_THIS_SESSION) != FALSE;
 }
 
 void ReleaseActivityRegistrations() {
   if (App.UsbDeviceNotify) UnregisterDeviceNotification(App.UsbDeviceNotify);
   if (App.HubNotify) UnregisterDeviceNotification(App.HubNotify);
   if (App.PowerNotify) UnregisterPowerSettingNotification(App.PowerNotify);
+  if (App.DisplayNotify) UnregisterPowerSettingNotification(App.DisplayNotify);
+  if (App.SessionNotify) WTSUnRegisterSessionNotification(App.Window);
   App.UsbDeviceNotify = nullptr;
   App.HubNotify = nullptr;
   App.PowerNotify = nullptr;
+  App.DisplayNotify = nullptr;
+  App.SessionNotify = false;
+}
+
+bool SessionHasTheConsole() {
+  DWORD own = 0;
+  const bool known = ProcessIdToSessionId(GetCurrentProcessId(), &own) != FALSE;
+  return SessionDrivesKeyboard(known, own, WTSGetActiveConsoleSessionId());
 }
 
 void StartLockPoll() {
@@ -100,7 +141,7 @@ void StartLockPoll() {
 void OnLockPoll() {
   BYTE bits = ReadLockKeyBits();
   if (bits == App.LockBits) return;
-  NudgeResync(App.LastActivityTick, GetTickCount(), WindowTimers());
+  NudgeAndRead();
   App.LockBits = bits;
 }
 
@@ -133,28 +174,43 @@ LRESULT OnDeviceChange(WPARAM event, LPARAM broadcast) {
   // Volume and port arrivals carry no interface name and are skipped by their type.
   if (!FindInterfaceName(record, reinterpret_cast<const DEV_BROADCAST_HDR*>(record)->dbch_size, &name, &length))
     return 0;
-  if (IsKeyboardInterfacePath(reinterpret_cast<const WCHAR*>(name), length))
+  if (IsKeyboardInterfacePath(reinterpret_cast<const WCHAR*>(name), length)) {
+    RefreshEndpointMute();
     StartKeyboardArrivalResync(WindowTimers());
+  }
   return 0;
 }
 
 LRESULT OnPowerBroadcast(WPARAM event, LPARAM setting) {
+  // Sent at every resume, whether or not a user is present; a closed lid still
+  // silences the period it opens.
+  if (event == PBT_APMRESUMEAUTOMATIC) {
+    ResyncAfterSystemChange();
+    return 0;
+  }
   if (event != PBT_POWERSETTINGCHANGE || !setting) return 0;
   auto* record = reinterpret_cast<const POWERBROADCAST_SETTING*>(setting);
   size_t available = offsetof(POWERBROADCAST_SETTING, Data) + record->DataLength;
-  switch (DecodeLidSetting(reinterpret_cast<const unsigned char*>(record), available)) {
-    case LidSetting::Open:
+  switch (DecodePowerSetting(reinterpret_cast<const unsigned char*>(record), available)) {
+    case PowerSetting::LidOpen:
       App.LidClosed = 0;
-      SendKeyboardFeature(FEATURE_CMD_LID, 0);
+      // The state is kept, the command not sent, while another session has the console.
+      if (SessionHasTheConsole()) SendKeyboardFeature(FEATURE_CMD_LID, 0);
       // The closed lid stopped the poll; without a restart lock keys would stay deaf.
       if (App.LockPollStarted) StartLockPoll();
       break;
-    case LidSetting::Closed:
+    case PowerSetting::LidClosed:
       App.LidClosed = 1;
-      SendKeyboardFeature(FEATURE_CMD_LID, 1);
+      if (SessionHasTheConsole()) SendKeyboardFeature(FEATURE_CMD_LID, 1);
       StopResyncForClosedLid(WindowTimers());
       break;
-    case LidSetting::Other: break;
+    case PowerSetting::DisplayOn: ResyncAfterSystemChange(); break;
+    case PowerSetting::Other: break;
   }
+  return 0;
+}
+
+LRESULT OnSessionChange(WPARAM event) {
+  if (SessionChangeResyncs(event)) ResyncAfterSystemChange();
   return 0;
 }

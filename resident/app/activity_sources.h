@@ -1,11 +1,18 @@
 #pragma once
-// Signs of keyboard activity and the lid switch.
+// Signs of keyboard activity, the lid switch, resume and the display, and the
+// session's place at the physical console.
 #include <windows.h>
 
 void RegisterDeviceArrival();
 bool RegisterRawInput();
+// The lid switch and the console display, both power-setting notifications.
 void RegisterLidSwitch();
+void RegisterSessionChanges();
 void ReleaseActivityRegistrations();
+
+// Whether this process's session is attached to the physical console: only then
+// does anything go to the keyboard, which the whole machine shares.
+bool SessionHasTheConsole();
 
 void StartLockPoll();
 void OnLockPoll();
@@ -13,3 +20,4 @@ void OnLockPoll();
 void OnRawInput(LPARAM inputHandle);
 LRESULT OnDeviceChange(WPARAM event, LPARAM broadcast);
 LRESULT OnPowerBroadcast(WPARAM event, LPARAM setting);
+LRESULT OnSessionChange(WPARAM event);

@@ -1,11 +1,19 @@
 #include "check_report.h"
 
+#include "app/activity_rules.h"
 #include "common/text_writer.h"
 
 namespace {
 
 constexpr std::uint32_t FILE_NOT_FOUND = 2;  // ERROR_FILE_NOT_FOUND
 constexpr unsigned ERROR_TEXT_CAPACITY = 256;
+constexpr unsigned OTHER_DEVICES_PER_LINE = 3;
+
+// What the user does about each cause; the failure's own line and the Result line say it.
+constexpr wchar_t STEP_OUTPUT[] = L"enable or plug in a playback device; until then Corvane does not start";
+constexpr wchar_t STEP_SUPPORT[] = L"send this report to whoever supports the keyboard";
+constexpr wchar_t STEP_INSTALL[] = L"run Install_Corvane.exe";
+constexpr wchar_t STEP_START[] = L"run Install_Corvane.exe, or log off and on";
 
 void EndLine(TextWriter& out) { out.Append(L"\r\n"); }
 
@@ -35,16 +43,60 @@ void AppendHresult(TextWriter& out, const CheckFacts& facts, std::uint32_t resul
   AppendDescription(out, facts, result);
 }
 
+void AppendVersion(TextWriter& out, const std::uint16_t (&version)[4]) {
+  for (unsigned i = 0; i < 4; ++i) {
+    if (i > 0) out.Append(L'.');
+    out.AppendNumber(version[i]);
+  }
+}
+
+void AppendIdentifiers(TextWriter& out, std::uint16_t vendorId, std::uint16_t productId) {
+  out.Append(L"VID_");
+  out.AppendHex(vendorId, 4);
+  out.Append(L"&PID_");
+  out.AppendHex(productId, 4);
+}
+
+void AppendNotFoundStep(TextWriter& out, const CheckFacts& facts) {
+  out.Append(L"plug it in, or compare ");
+  AppendIdentifiers(out, facts.VendorId, facts.ProductId);
+  out.Append(L" with its Hardware Ids in Device Manager; the other devices are listed");
+}
+
+void AppendTime(TextWriter& out, const CheckTime& time) {
+  out.Append(L"Checked: ");
+  if (!time.Known) {
+    out.Append(L"time unknown");
+    EndLine(out);
+    return;
+  }
+  out.AppendNumber(time.Year, 4);
+  out.Append(L'-');
+  out.AppendNumber(time.Month, 2);
+  out.Append(L'-');
+  out.AppendNumber(time.Day, 2);
+  out.Append(L' ');
+  out.AppendNumber(time.Hour, 2);
+  out.Append(L':');
+  out.AppendNumber(time.Minute, 2);
+  out.Append(L':');
+  out.AppendNumber(time.Second, 2);
+  out.Append(time.UtcOffsetMinutes < 0 ? L" UTC-" : L" UTC+");
+  const std::uint32_t offset = static_cast<std::uint32_t>(time.UtcOffsetMinutes < 0 ? -time.UtcOffsetMinutes
+                                                                                    : time.UtcOffsetMinutes);
+  out.AppendNumber(offset / 60, 2);
+  out.Append(L':');
+  out.AppendNumber(offset % 60, 2);
+  EndLine(out);
+}
+
 void AppendAnswer(TextWriter& out, Answer answer, const wchar_t* yes, const wchar_t* no, const wchar_t* unknown) {
   out.Append(answer == Answer::Yes ? yes : answer == Answer::No ? no : unknown);
 }
 
 void AppendProgram(TextWriter& out, const ProgramFacts& program) {
   out.Append(L"Program: Corvane ");
-  for (unsigned i = 0; i < 4; ++i) {
-    if (i > 0) out.Append(L'.');
-    out.AppendNumber(program.Version[i]);
-  }
+  AppendVersion(out, program.Version);
   out.Append(program.Bits == 64 ? L", 64-bit" : L", 32-bit");
   if (program.Bits != 64) AppendAnswer(out, program.Wow64, L" under WoW64", L"", L", WoW64 unknown");
   AppendAnswer(out, program.Elevated, L", elevated", L", not elevated", L", elevation unknown");
@@ -65,7 +117,8 @@ void AppendOutput(TextWriter& out, const CheckFacts& facts) {
   const OutputFacts& output = facts.Output;
   out.Append(L"Output: ");
   if (!output.Found) {
-    out.Append(L"none");
+    out.Append(L"none: ");
+    out.Append(STEP_OUTPUT);
   } else {
     if (output.Name) {
       out.Append(L'"');
@@ -91,29 +144,60 @@ void AppendOutput(TextWriter& out, const CheckFacts& facts) {
   }
 }
 
+void AppendOtherDevices(TextWriter& out, const FeatureSendRecord& keyboard) {
+  out.Append(L"  other HID interfaces walked: ");
+  out.AppendNumber(keyboard.OtherInterfaces);
+  EndLine(out);
+  unsigned listed = 0;
+  for (unsigned i = 0; i < keyboard.OtherDevices; ++i) {
+    const OtherDevice& device = keyboard.Others[i];
+    out.Append(i % OTHER_DEVICES_PER_LINE == 0 ? L"    " : L", ");
+    AppendIdentifiers(out, device.VendorId, device.ProductId);
+    out.Append(L" x");
+    out.AppendNumber(device.Interfaces);
+    if (i % OTHER_DEVICES_PER_LINE == OTHER_DEVICES_PER_LINE - 1 || i + 1 == keyboard.OtherDevices) EndLine(out);
+    listed += device.Interfaces;
+  }
+  if (keyboard.UnlistedInterfaces > 0) {
+    out.Append(L"    and ");
+    out.AppendNumber(keyboard.UnlistedInterfaces);
+    out.Append(L" interfaces of further devices");
+    EndLine(out);
+    listed += keyboard.UnlistedInterfaces;
+  }
+  if (keyboard.OtherInterfaces > listed) {
+    out.Append(L"    ");
+    out.AppendNumber(keyboard.OtherInterfaces - listed);
+    out.Append(L" whose identifiers could not be read");
+    EndLine(out);
+  }
+}
+
 void AppendKeyboard(TextWriter& out, const CheckFacts& facts) {
   const FeatureSendRecord& keyboard = *facts.Keyboard;
-  out.Append(L"Keyboard: VID_");
-  out.AppendHex(facts.VendorId, 4);
-  out.Append(L"&PID_");
-  out.AppendHex(facts.ProductId, 4);
+  out.Append(L"Keyboard: ");
+  AppendIdentifiers(out, facts.VendorId, facts.ProductId);
   out.Append(L", report");
   for (unsigned char byte : facts.Report) {
     out.Append(L' ');
     out.AppendHex(byte, 2);
   }
-  out.Append(L", sent in ");
+  if (!keyboard.Listed) {
+    out.Append(L", not sent");
+    EndLine(out);
+    out.Append(L"  the HID interfaces could not be listed (");
+    AppendError(out, facts, keyboard.ListError);
+    out.Append(L"): ");
+    out.Append(STEP_SUPPORT);
+    EndLine(out);
+    return;
+  }
+  out.Append(keyboard.KeyboardInterfaces > 0 ? L", sent in " : L", not sent; the HID interfaces were walked in ");
   out.AppendNumber(facts.SendMicroseconds / 1000);
   out.Append(L'.');
   out.AppendNumber(facts.SendMicroseconds % 1000 / 100);
   out.Append(L" ms");
   EndLine(out);
-  if (!keyboard.Listed) {
-    out.Append(L"  the HID interfaces could not be listed, ");
-    AppendError(out, facts, keyboard.ListError);
-    EndLine(out);
-    return;
-  }
   const unsigned recorded =
       keyboard.KeyboardInterfaces < RECORDED_KEYBOARD_INTERFACES ? keyboard.KeyboardInterfaces : RECORDED_KEYBOARD_INTERFACES;
   for (unsigned i = 0; i < recorded; ++i) {
@@ -123,11 +207,14 @@ void AppendKeyboard(TextWriter& out, const CheckFacts& facts) {
     if (!send.Accepted) {
       out.Append(L" with ");
       AppendError(out, facts, send.Error);
+      // Keyboards expose collections that take no feature report; one that does is enough.
+      if (keyboard.Accepted > 0) out.Append(L" (normal: another interface took the report)");
     }
     EndLine(out);
   }
   if (keyboard.KeyboardInterfaces == 0) {
-    out.Append(L"  no interface of this keyboard found");
+    out.Append(L"  no interface of this keyboard found: ");
+    AppendNotFoundStep(out, facts);
     EndLine(out);
   } else if (keyboard.KeyboardInterfaces > recorded) {
     out.Append(L"  and ");
@@ -139,20 +226,29 @@ void AppendKeyboard(TextWriter& out, const CheckFacts& facts) {
     out.Append(L" took the report");
     EndLine(out);
   }
-  out.Append(L"  other HID interfaces walked: ");
-  out.AppendNumber(keyboard.OtherInterfaces);
-  EndLine(out);
+  if (keyboard.KeyboardInterfaces > 0 && keyboard.Accepted == 0) {
+    out.Append(L"  every interface refused the report: ");
+    out.Append(STEP_SUPPORT);
+    EndLine(out);
+  }
+  AppendOtherDevices(out, keyboard);
 }
 
-void AppendRecordEntry(TextWriter& out, const CheckFacts& facts, const wchar_t* label, const RecordEntryFacts& entry) {
+// The Run value or the uninstall entry; STEP, when given, follows a value that is
+// absent, unreadable or names a missing program.
+void AppendRecordEntry(TextWriter& out, const CheckFacts& facts, const wchar_t* label, const RecordEntryFacts& entry,
+                       const wchar_t* step) {
   out.Append(label);
+  bool failed = true;
   if (entry.ReadError == FILE_NOT_FOUND) {
-    out.Append(L"absent");
+    out.Append(step ? L"absent, Corvane is not installed" : L"absent");
   } else if (entry.ReadError != 0) {
-    out.Append(L"unreadable, ");
+    out.Append(L"unreadable (");
     AppendError(out, facts, entry.ReadError);
+    out.Append(L')');
   } else {
     out.Append(entry.Command);
+    failed = entry.Program == NamedProgram::Missing;
     switch (entry.Program) {
       case NamedProgram::Missing: out.Append(L" (program missing)"); break;
       case NamedProgram::ThisFile: out.Append(L" (program exists, this file)"); break;
@@ -160,32 +256,144 @@ void AppendRecordEntry(TextWriter& out, const CheckFacts& facts, const wchar_t* 
       case NamedProgram::NotCompared: out.Append(L" (program exists, not compared)"); break;
     }
   }
+  if (failed && step) {
+    out.Append(L": ");
+    out.Append(step);
+  }
+  EndLine(out);
+}
+
+bool RunProgramExists(const CheckFacts& facts) {
+  return facts.RunValue.ReadError == 0 && facts.RunValue.Program != NamedProgram::Missing;
+}
+
+void AppendRunProgram(TextWriter& out, const CheckFacts& facts) {
+  if (!RunProgramExists(facts)) return;
+  out.Append(L"  version ");
+  AppendVersion(out, facts.RunProgramVersion);
+  AppendAnswer(out, facts.RunProgramInSystemFolder, L", in the system folder of its bitness",
+               L", not in the system folder of its bitness", L", bitness unreadable");
+  EndLine(out);
+}
+
+void AppendResident(TextWriter& out, const CheckFacts& facts) {
+  out.Append(L"Resident: ");
+  if (!facts.ResidentRunning) {
+    out.Append(L"not running: ");
+    out.Append(STEP_START);
+    EndLine(out);
+    return;
+  }
+  out.Append(L"running, process ");
+  out.AppendNumber(facts.ResidentProcessId);
+  if (facts.ResidentPath) {
+    out.Append(L", Corvane ");
+    AppendVersion(out, facts.ResidentVersion);
+  }
+  EndLine(out);
+  out.Append(L"  ");
+  if (!facts.ResidentPath) {
+    out.Append(L"its program file unreadable, ");
+    AppendError(out, facts, facts.ResidentPathError);
+  } else {
+    out.Append(facts.ResidentPath);
+    AppendAnswer(out, facts.ResidentIsRunProgram, L" (the program the Run value names)",
+                 L" (not the program the Run value names)", L" (not compared with the Run value)");
+  }
+  EndLine(out);
+}
+
+void AppendResult(TextWriter& out, const CheckFacts& facts) {
+  out.Append(L"Result: ");
+  switch (FirstCause(facts)) {
+    case CheckCause::None:
+      out.Append(L"the light follows the mute state: an output, the keyboard, the log-on entry and a running "
+                 L"Corvane are in place");
+      break;
+    case CheckCause::NoOutput:
+      out.Append(L"no audio output: ");
+      out.Append(STEP_OUTPUT);
+      break;
+    case CheckCause::DevicesUnlisted:
+      out.Append(L"the HID interfaces could not be listed: ");
+      out.Append(STEP_SUPPORT);
+      break;
+    case CheckCause::KeyboardNotFound:
+      out.Append(L"keyboard not found: ");
+      AppendNotFoundStep(out, facts);
+      break;
+    case CheckCause::KeyboardRefused:
+      out.Append(L"every interface of the keyboard refused the report: ");
+      out.Append(STEP_SUPPORT);
+      break;
+    case CheckCause::NotInstalled:
+      out.Append(L"Corvane is not installed: ");
+      out.Append(STEP_INSTALL);
+      break;
+    case CheckCause::NotRunning:
+      out.Append(L"Corvane is not running: ");
+      out.Append(STEP_START);
+      break;
+  }
+  out.Append(CheckExitCode(facts) == 0 ? L" (exit code 0)" : L" (exit code 1)");
+  EndLine(out);
+}
+
+// Only the resident of the session at the physical console drives the keyboard.
+void AppendSession(TextWriter& out, const CheckFacts& facts) {
+  const SessionFacts& session = facts.Session;
+  out.Append(L"Session: ");
+  if (!session.Known) {
+    out.Append(L"unknown, ");
+    AppendError(out, facts, session.Error);
+    out.Append(L"; its resident drives the keyboard as if at the console");
+  } else {
+    out.AppendNumber(session.Own);
+    if (SessionDrivesKeyboard(true, session.Own, session.Console)) {
+      out.Append(L", at the physical console");
+    } else {
+      out.Append(L", not at the physical console (");
+      if (session.Console == 0xFFFFFFFF) {
+        out.Append(L"no session is attached to it now");
+      } else {
+        out.Append(L"session ");
+        out.AppendNumber(session.Console);
+        out.Append(L" is");
+      }
+      out.Append(L"); its resident sends nothing to the keyboard");
+    }
+  }
   EndLine(out);
 }
 
 }  // namespace
 
-int CheckExitCode(const CheckFacts& facts) {
-  return facts.Keyboard->Accepted > 0 && facts.Output.Found ? 0 : 1;
+CheckCause FirstCause(const CheckFacts& facts) {
+  const FeatureSendRecord& keyboard = *facts.Keyboard;
+  if (!facts.Output.Found) return CheckCause::NoOutput;
+  if (!keyboard.Listed) return CheckCause::DevicesUnlisted;
+  if (keyboard.KeyboardInterfaces == 0) return CheckCause::KeyboardNotFound;
+  if (keyboard.Accepted == 0) return CheckCause::KeyboardRefused;
+  if (!RunProgramExists(facts)) return CheckCause::NotInstalled;
+  if (!facts.ResidentRunning) return CheckCause::NotRunning;
+  return CheckCause::None;
 }
+
+int CheckExitCode(const CheckFacts& facts) { return FirstCause(facts) == CheckCause::None ? 0 : 1; }
 
 void FormatCheckReport(const CheckFacts& facts, wchar_t (&text)[CHECK_REPORT_CAPACITY]) {
   TextWriter out(text);
   out.Append(L"Corvane self-check");
   EndLine(out);
+  AppendTime(out, facts.Time);
   AppendProgram(out, facts.Program);
   AppendOutput(out, facts);
   AppendKeyboard(out, facts);
-  AppendRecordEntry(out, facts, L"Run value: ", facts.RunValue);
-  AppendRecordEntry(out, facts, L"Uninstall entry: ", facts.UninstallEntry);
-  out.Append(L"Resident: ");
-  if (facts.ResidentRunning) {
-    out.Append(L"running, process ");
-    out.AppendNumber(facts.ResidentProcessId);
-  } else {
-    out.Append(L"not running");
-  }
-  EndLine(out);
+  AppendRecordEntry(out, facts, L"Run value: ", facts.RunValue, STEP_INSTALL);
+  AppendRunProgram(out, facts);
+  AppendRecordEntry(out, facts, L"Uninstall entry: ", facts.UninstallEntry, nullptr);
+  AppendResident(out, facts);
+  AppendSession(out, facts);
   out.Append(L"Lid: ");
   if (!facts.LidKnown) {
     out.Append(L"unknown, ");
@@ -194,16 +402,7 @@ void FormatCheckReport(const CheckFacts& facts, wchar_t (&text)[CHECK_REPORT_CAP
     out.Append(facts.LidPresent ? L"present" : L"none reported");
   }
   EndLine(out);
-  out.Append(L"Result: ");
-  if (CheckExitCode(facts) == 0) {
-    out.Append(L"the keyboard took the report and an output exists (exit code 0)");
-  } else {
-    if (facts.Keyboard->Accepted == 0) out.Append(L"no interface of the keyboard took the report");
-    if (facts.Keyboard->Accepted == 0 && !facts.Output.Found) out.Append(L"; ");
-    if (!facts.Output.Found) out.Append(L"no audio output");
-    out.Append(L" (exit code 1)");
-  }
-  EndLine(out);
+  AppendResult(out, facts);
 }
 
 void ProgramOfCommand(const wchar_t* command, wchar_t (&path)[RECORDED_PATH_CAPACITY]) {

@@ -26,6 +26,13 @@ struct OutputFacts {
   bool Muted;
 };
 
+// The local date and time of the check, and that time's offset from UTC.
+struct CheckTime {
+  bool Known;
+  std::uint16_t Year, Month, Day, Hour, Minute, Second;
+  std::int32_t UtcOffsetMinutes;
+};
+
 // The Run value or the uninstall entry's "UninstallString", read from the 64-bit view.
 struct RecordEntryFacts {
   std::uint32_t ReadError;  // 0: read; ERROR_FILE_NOT_FOUND (2): absent; otherwise the registry's error
@@ -33,7 +40,16 @@ struct RecordEntryFacts {
   NamedProgram Program;     // the program that Command starts
 };
 
+// This process's session beside the one attached to the physical console.
+struct SessionFacts {
+  bool Known;               // ProcessIdToSessionId succeeded
+  std::uint32_t Own;
+  std::uint32_t Console;    // WTSGetActiveConsoleSessionId; 0xFFFFFFFF while none is attached
+  std::uint32_t Error;      // the system's error code when not Known
+};
+
 struct CheckFacts {
+  CheckTime Time;
   ProgramFacts Program;
   OutputFacts Output;
   std::uint16_t VendorId, ProductId;  // the keyboard this build is for
@@ -41,13 +57,22 @@ struct CheckFacts {
   const FeatureSendRecord* Keyboard;
   std::uint32_t SendMicroseconds;  // the whole walk
   RecordEntryFacts RunValue, UninstallEntry;
-  bool ResidentRunning;
+  // The program the Run value names, when it exists: its file version, and whether it
+  // lies directly in the system folder of its own bitness (Unknown: bitness unreadable).
+  std::uint16_t RunProgramVersion[4];
+  Answer RunProgramInSystemFolder;
+  bool ResidentRunning;  // a control window of Corvane in this session
   std::uint32_t ResidentProcessId;
+  const wchar_t* ResidentPath;        // its program file; null when it could not be read
+  std::uint32_t ResidentPathError;    // the system's error code then
+  std::uint16_t ResidentVersion[4];
+  Answer ResidentIsRunProgram;        // the same file as the Run value's program
   bool LidKnown;             // the power capabilities could be read
   bool LidPresent;
   std::uint32_t LidError;    // the system's error code when they could not
   // The system's text for an error code or HRESULT (FormatMessageW); may leave it empty.
   void (*DescribeError)(std::uint32_t code, wchar_t* text, unsigned capacity);
+  SessionFacts Session;
 };
 
 constexpr unsigned CHECK_REPORT_CAPACITY = 8192;
@@ -55,7 +80,20 @@ constexpr unsigned CHECK_REPORT_CAPACITY = 8192;
 // Lines ended by CR LF, at most about one screen.
 void FormatCheckReport(const CheckFacts& facts, wchar_t (&text)[CHECK_REPORT_CAPACITY]);
 
-// 0 when at least one interface of the keyboard took the report and an output exists.
+// What keeps the indicator from following the mute state, the first that holds in
+// this order; None when everything it needs is in place.
+enum class CheckCause : unsigned char {
+  None,
+  NoOutput,          // no default audio output: the resident does not start
+  DevicesUnlisted,   // the HID interfaces could not be listed
+  KeyboardNotFound,  // no interface with this build's identifiers
+  KeyboardRefused,   // every interface of the keyboard refused the report
+  NotInstalled,      // no Run value, or the program it names is missing
+  NotRunning,        // no resident in this session
+};
+CheckCause FirstCause(const CheckFacts& facts);
+
+// 0 when there is no cause: the light follows the mute state. Otherwise 1.
 int CheckExitCode(const CheckFacts& facts);
 
 // The program that COMMAND starts: the text between leading double quotes, else

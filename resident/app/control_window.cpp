@@ -46,12 +46,13 @@ LRESULT OnCreate(HWND window) {
   StartInitialSync();
   if (!RegisterRawInput()) return -1;
   RegisterLidSwitch();
+  RegisterSessionChanges();
   return 0;
 }
 
 LRESULT OnMuteState(WPARAM flag) {
   if (App.UninstallReportSent) return 0;
-  if (!AcceptMuteState(App.Mute, App.LidClosed != 0, flag)) return 0;
+  if (!AcceptMuteState(App.Mute, App.LidClosed != 0, SessionHasTheConsole(), flag)) return 0;
   SendKeyboardFeature(FEATURE_CMD_MUTE, LOBYTE(flag));
   App.LastActivityTick = GetTickCount();
   return 0;
@@ -119,6 +120,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       return DefWindowProcW(window, message, wParam, lParam);
     case WM_DEVICECHANGE: return OnDeviceChange(wParam, lParam);
     case WM_POWERBROADCAST: return OnPowerBroadcast(wParam, lParam);
+    case WM_WTSSESSION_CHANGE: return OnSessionChange(wParam);
     case WM_MUTE_STATE: return OnMuteState(lParam == MUTE_STATE_LATEST ? TakeLatest(NotifiedMute) : wParam);
     case WM_ENDPOINT_REACQUIRE: return OnEndpointReacquire();
     case WM_RESYNC_REARM:

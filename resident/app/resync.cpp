@@ -52,13 +52,15 @@ TimerFollowUp DispatchTimer(unsigned id, bool lidClosed, std::uint32_t mute, Res
   }
 }
 
-void NudgeResync(std::uint32_t& lastActivityTick, std::uint32_t now, ResyncHost& host) {
+bool NudgeResync(std::uint32_t& lastActivityTick, std::uint32_t now, ResyncHost& host) {
   // Unsigned subtraction keeps the age right across the 49.7-day tick wrap.
-  if (static_cast<std::uint32_t>(now - lastActivityTick) > HOLD_OFF) {
+  const bool send = static_cast<std::uint32_t>(now - lastActivityTick) > HOLD_OFF;
+  if (send) {
     lastActivityTick = now;
     host.SetTimer(TIMER_RESEND, TRIGGERED_SEND_DELAY);
   }
   host.SetTimer(TIMER_WINDOW_END, WINDOW_LENGTH);
+  return send;
 }
 
 void ForceResync(std::uint32_t& lastActivityTick, std::uint32_t now, ResyncHost& host) {
@@ -87,7 +89,7 @@ void StopResyncForClosedLid(ResyncHost& host) {
   host.KillTimer(TIMER_LOCK_POLL);
 }
 
-bool AcceptMuteState(std::uint32_t& mute, bool lidClosed, std::uintptr_t flag) {
+bool AcceptMuteState(std::uint32_t& mute, bool lidClosed, bool drivesKeyboard, std::uintptr_t flag) {
   mute = static_cast<std::uint32_t>(flag);
-  return !lidClosed;
+  return !lidClosed && drivesKeyboard;
 }

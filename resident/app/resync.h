@@ -27,9 +27,12 @@ TimerFollowUp DispatchTimer(unsigned id, bool lidClosed, std::uint32_t mute, Res
 
 // Ordinary activity: a new send 200 ms later unless the last stamp is at most
 // 1000 ms old (unsigned tick difference); the period is extended in every case.
-void NudgeResync(std::uint32_t& lastActivityTick, std::uint32_t now, ResyncHost& host);
+// True when a send was armed, so that the caller reads the endpoint for it.
+bool NudgeResync(std::uint32_t& lastActivityTick, std::uint32_t now, ResyncHost& host);
 
-// The keyboard's request for the state: bypasses the hold-off.
+// The keyboard's request for the state, and the system's changes after which the
+// keyboard may show an old state (resume, display on, the session at the console
+// or unlocked): bypasses the hold-off.
 void ForceResync(std::uint32_t& lastActivityTick, std::uint32_t now, ResyncHost& host);
 
 // Each trigger's period, its first send delay and length named once here for
@@ -51,6 +54,7 @@ void StartInitialResync(ResyncHost& host);
 // The lid closed: the period and the lock-key poll stop at once.
 void StopResyncForClosedLid(ResyncHost& host);
 
-// WM_MUTE_STATE: stores the flag and tells whether it must be sent now (not while
-// the lid is closed). The caller stamps the activity time after sending.
-bool AcceptMuteState(std::uint32_t& mute, bool lidClosed, std::uintptr_t flag);
+// WM_MUTE_STATE: stores the flag and tells whether it must be sent now: not while
+// the lid is closed, nor while another session has the physical console. The
+// caller stamps the activity time after sending.
+bool AcceptMuteState(std::uint32_t& mute, bool lidClosed, bool drivesKeyboard, std::uintptr_t flag);

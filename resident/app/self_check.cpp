@@ -9,6 +9,7 @@
 
 #include "app/check_report.h"
 #include "app/elevation.h"
+#include "app/elevation_rules.h"
 #include "keyboard/feature_channel.h"
 #include "keyboard/keyboard_identity.h"
 #include "registration/install_record.h"
@@ -142,13 +143,74 @@ void ReadRecordEntry(const WCHAR* keyPath, const WCHAR* valueName, const WCHAR* 
   entry->Program = CompareWithSelf(program, self);
 }
 
-void FindResident(HINSTANCE instance, CheckFacts* facts) {
+// The local time of the check and its offset from UTC, as the time zone settings give them for now.
+void ReadTime(CheckTime* time) {
+  SYSTEMTIME utc, local;
+  GetSystemTime(&utc);
+  FILETIME utcFile, localFile;
+  if (!SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local) || !SystemTimeToFileTime(&utc, &utcFile) ||
+      !SystemTimeToFileTime(&local, &localFile))
+    return;
+  ULARGE_INTEGER utcTicks = {{utcFile.dwLowDateTime, utcFile.dwHighDateTime}};
+  ULARGE_INTEGER localTicks = {{localFile.dwLowDateTime, localFile.dwHighDateTime}};
+  constexpr LONGLONG TICKS_PER_MINUTE = 600000000;  // of 100 ns
+  const LONGLONG offset = static_cast<LONGLONG>(localTicks.QuadPart - utcTicks.QuadPart) / TICKS_PER_MINUTE;
+  *time = CheckTime{true,        local.wYear,   local.wMonth,  local.wDay, local.wHour,
+                    local.wMinute, local.wSecond, static_cast<std::int32_t>(offset)};
+}
+
+// Whether PROGRAM lies directly in the system folder of its own bitness: System32 for a
+// 64-bit program or on 32-bit Windows, SysWOW64 for a 32-bit program on 64-bit Windows.
+Answer InSystemFolderOfItsBitness(const WCHAR* program) {
+  DWORD type;
+  if (!GetBinaryTypeW(program, &type) || (type != SCS_32BIT_BINARY && type != SCS_64BIT_BINARY)) return Answer::Unknown;
+  ProgramPlaceText place;
+  ReadProgramPlace(program, &place);
+  // Read here too: ReadProgramPlace reads it only for a WoW64 process, and this one may be 64-bit.
+  WCHAR wow64[MAX_PATH];
+  const UINT length = GetSystemWow64DirectoryW(wow64, MAX_PATH);
+  place.Place.Wow64 = type == SCS_32BIT_BINARY && length > 0 && length < MAX_PATH;
+  if (place.Place.Wow64 && place.Wow64[0] == L'\0') place.Place.Wow64Folder = wow64;
+  return AnswerOf(IsInstalledProgram(place.Place));
+}
+
+void ReadRunProgram(CheckFacts* facts) {
+  if (facts->RunValue.ReadError != ERROR_SUCCESS || facts->RunValue.Program == NamedProgram::Missing) return;
+  WCHAR program[RECORDED_PATH_CAPACITY];
+  ProgramOfCommand(facts->RunValue.Command, program);
+  ReadFileVersion(program, facts->RunProgramVersion);
+  facts->RunProgramInSystemFolder = InSystemFolderOfItsBitness(program);
+}
+
+// The resident of this session: FindWindowW sees the windows of this desktop only.
+void FindResident(HINSTANCE instance, CheckFacts* facts, WCHAR (&path)[PROGRAM_PATH_CAPACITY]) {
   WCHAR className[100];
   if (LoadStringW(instance, IDS_CLASS_NAME, className, ARRAYSIZE(className)) == 0) return;
   HWND window = FindWindowW(className, nullptr);
   DWORD processId = 0;
   facts->ResidentRunning = window && GetWindowThreadProcessId(window, &processId) != 0;
   facts->ResidentProcessId = processId;
+  if (!facts->ResidentRunning) return;
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+  DWORD length = PROGRAM_PATH_CAPACITY;
+  if (process && QueryFullProcessImageNameW(process, 0, path, &length)) {
+    facts->ResidentPath = path;
+    ReadFileVersion(path, facts->ResidentVersion);
+    facts->ResidentIsRunProgram = Answer::Unknown;
+    if (facts->RunValue.ReadError == ERROR_SUCCESS) {
+      WCHAR program[RECORDED_PATH_CAPACITY];
+      ProgramOfCommand(facts->RunValue.Command, program);
+      switch (CompareWithSelf(program, path)) {
+        case NamedProgram::ThisFile: facts->ResidentIsRunProgram = Answer::Yes; break;
+        case NamedProgram::Missing:
+        case NamedProgram::AnotherFile: facts->ResidentIsRunProgram = Answer::No; break;
+        case NamedProgram::NotCompared: break;
+      }
+    }
+  } else {
+    facts->ResidentPathError = GetLastError();
+  }
+  if (process) CloseHandle(process);
 }
 
 void ReadLid(CheckFacts* facts) {
@@ -158,6 +220,14 @@ void ReadLid(CheckFacts* facts) {
     facts->LidPresent = capabilities.LidPresent != FALSE;
   else
     facts->LidError = GetLastError();
+}
+
+void ReadSession(CheckFacts* facts) {
+  DWORD own = 0;
+  facts->Session.Known = ProcessIdToSessionId(GetCurrentProcessId(), &own) != FALSE;
+  if (!facts->Session.Known) facts->Session.Error = GetLastError();
+  facts->Session.Own = own;
+  facts->Session.Console = WTSGetActiveConsoleSessionId();
 }
 
 void WriteUtf8(HANDLE output, const wchar_t* text) {
@@ -204,9 +274,11 @@ int RunSelfCheck(HINSTANCE instance) {
   WCHAR endpointName[NAME_CAPACITY];
   WCHAR runCommand[2 * PROGRAM_PATH_CAPACITY];
   WCHAR uninstallCommand[2 * PROGRAM_PATH_CAPACITY];
+  WCHAR residentPath[PROGRAM_PATH_CAPACITY];
   wchar_t text[CHECK_REPORT_CAPACITY];
 
   facts.DescribeError = DescribeSystemError;
+  ReadTime(&facts.Time);
   const DWORD length = GetModuleFileNameW(nullptr, path, PROGRAM_PATH_CAPACITY);
   if (length == 0 || length >= PROGRAM_PATH_CAPACITY) path[0] = L'\0';
   ReadProgram(&facts.Program, path);
@@ -220,8 +292,10 @@ int RunSelfCheck(HINSTANCE instance) {
   SendState(&facts, &record);
   ReadRecordEntry(RUN_KEY, PROGRAM_VALUE_NAME, path, &facts.RunValue, runCommand);
   ReadRecordEntry(UNINSTALL_KEY, L"UninstallString", path, &facts.UninstallEntry, uninstallCommand);
-  FindResident(instance, &facts);
+  ReadRunProgram(&facts);
+  FindResident(instance, &facts, residentPath);
   ReadLid(&facts);
+  ReadSession(&facts);
 
   FormatCheckReport(facts, text);
   const int exitCode = CheckExitCode(facts);

@@ -49,16 +49,37 @@ void UnbindEndpoint() {
   ReleaseAndClear(App.Device);
 }
 
-// Steps shared by the start-up bind and the re-bind; null on success.
-const wchar_t* BindDefaultEndpoint() {
-  if (FAILED(App.Enumerator->GetDefaultAudioEndpoint(eRender, eConsole, &App.Device)))
-    return L"GetDefaultAudioEndpoint fail!";
-  if (FAILED(App.Device->Activate(__uuidof(IAudioEndpointVolume), CLSCTX_ALL, nullptr,
-                                  reinterpret_cast<void**>(&App.EndpointVolume))))
-    return L"Activate fail!";
-  if (FAILED(App.EndpointVolume->RegisterControlChangeNotify(&VolumeCallback)))
-    return L"RegisterControlChangeNotify fail!";
-  return nullptr;
+// Steps shared by the start-up bind and the re-bind; on failure *failure names the step.
+HRESULT BindDefaultEndpoint(const wchar_t** failure) {
+  HRESULT result = App.Enumerator->GetDefaultAudioEndpoint(eRender, eConsole, &App.Device);
+  if (FAILED(result)) {
+    *failure = L"GetDefaultAudioEndpoint fail!";
+    return result;
+  }
+  result = App.Device->Activate(__uuidof(IAudioEndpointVolume), CLSCTX_ALL, nullptr,
+                                reinterpret_cast<void**>(&App.EndpointVolume));
+  if (FAILED(result)) {
+    *failure = L"Activate fail!";
+    return result;
+  }
+  result = App.EndpointVolume->RegisterControlChangeNotify(&VolumeCallback);
+  if (FAILED(result)) *failure = L"RegisterControlChangeNotify fail!";
+  return result;
+}
+
+// Everything obtained from the audio service is let go of and taken afresh: after
+// the service restarted, the old objects only fail and notify nothing.
+bool RestartEndpointWatch() {
+  UnbindEndpoint();
+  if (App.Enumerator) {
+    // Fails when the service is gone; while it still runs, the old enumerator must
+    // not go on calling the client beside the new one.
+    App.Enumerator->UnregisterEndpointNotificationCallback(&DeviceClient);
+    ReleaseAndClear(App.Enumerator);
+  }
+  if (StartEndpointWatch()) return false;
+  ReadEndpointMute();
+  return true;
 }
 
 }  // namespace
@@ -111,9 +132,11 @@ const wchar_t* StartEndpointWatch() {
                               __uuidof(IMMDeviceEnumerator),
                               reinterpret_cast<void**>(&App.Enumerator))))
     return L"CoCreateInstance fail!";
-  // Stays registered for the life of the process, also while unbound.
+  // Stays registered as long as this enumerator lives, also while unbound.
   App.Enumerator->RegisterEndpointNotificationCallback(&DeviceClient);
-  return BindDefaultEndpoint();
+  const wchar_t* failure = nullptr;
+  BindDefaultEndpoint(&failure);
+  return failure;
 }
 
 bool ReadEndpointMute() {
@@ -127,11 +150,26 @@ bool ReadEndpointMute() {
 }
 
 bool RebindEndpoint() {
-  if (!App.Enumerator) return false;
+  // Without an enumerator (a restart that failed at its first step) only a new one helps.
+  if (!App.Enumerator) return RestartEndpointWatch();
   UnbindEndpoint();
-  if (BindDefaultEndpoint()) return false;
+  const wchar_t* failure = nullptr;
+  const HRESULT result = BindDefaultEndpoint(&failure);
+  if (FAILED(result)) return AudioObjectsGone(static_cast<std::uint32_t>(result)) && RestartEndpointWatch();
   ReadEndpointMute();  // an unreadable state counts as not muted; the bind stands
   return true;
+}
+
+bool RefreshEndpointMute() {
+  if (!App.EndpointVolume) return RebindEndpoint();
+  BOOL muted = FALSE;
+  const HRESULT result = App.EndpointVolume->GetMute(&muted);
+  if (SUCCEEDED(result)) {
+    App.Mute = muted ? 1 : 0;
+    return true;
+  }
+  // Another failure leaves the stored state, which the notifications kept.
+  return AudioObjectsGone(static_cast<std::uint32_t>(result)) && RestartEndpointWatch();
 }
 
 void StopEndpointWatch() {

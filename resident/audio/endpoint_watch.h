@@ -49,5 +49,12 @@ extern LatestValue ReacquireRearm;
 // Null on success, otherwise the text for the start-up failure message.
 const wchar_t* StartEndpointWatch();
 bool ReadEndpointMute();
+// Binds the default endpoint afresh and reads its state; when the failure says the
+// audio objects are gone, or no enumerator is held, with a new enumerator too.
 bool RebindEndpoint();
+// A trigger's read of the state it is about to send. When nothing is bound it binds
+// (RebindEndpoint); when the objects are gone (the audio service restarted, the
+// endpoint died) it takes everything afresh. False when the state could not be
+// read: the stored one stands and the next trigger tries again.
+bool RefreshEndpointMute();
 void StopEndpointWatch();

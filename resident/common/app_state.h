@@ -15,6 +15,8 @@ struct AppState {
   bool LockPollStarted;          // the initial mute read started the lock-key poll
   std::uint32_t LastActivityTick;        // last accepted trigger or sent mute command
   HPOWERNOTIFY PowerNotify;
+  HPOWERNOTIFY DisplayNotify;    // the console display's state, for resumes that bring no PBT_APMRESUMEAUTOMATIC
+  bool SessionNotify;            // WTSRegisterSessionNotification succeeded
   HDEVNOTIFY HubNotify;
   HDEVNOTIFY UsbDeviceNotify;
   std::uint32_t LidClosed;

@@ -6,5 +6,8 @@ enum class RunMode : unsigned char { Normal = 0, Install = 1, Uninstall = 255 };
 // Only the exact texts "/install" and "/uninstall" select a mode.
 RunMode ParseRunMode(const wchar_t* commandLine);
 
-// "/check", compared the same way: the self-check, which runs apart from every mode.
+// "/check" in any letter case, with blanks or tabs around it: the self-check, which
+// runs apart from every mode. cmd hands a program the blank before a redirection or
+// a pipe ("/check > file" arrives as "/check "), and the check changes nothing, so
+// a looser match cannot start anything by mistake.
 bool IsSelfCheckCommand(const wchar_t* commandLine);

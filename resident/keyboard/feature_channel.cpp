@@ -44,11 +44,13 @@ bool SendToInterface(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData,
     if (device != INVALID_HANDLE_VALUE) {
       HIDD_ATTRIBUTES attributes = {};
       attributes.Size = sizeof(attributes);
-      keyboard = HidD_GetAttributes(device, &attributes) && attributes.VendorID == KeyboardVendorId &&
-                 attributes.ProductID == KeyboardProductId;
+      const bool identified = HidD_GetAttributes(device, &attributes) != FALSE;
+      keyboard = identified && attributes.VendorID == KeyboardVendorId && attributes.ProductID == KeyboardProductId;
       if (keyboard) {
         const bool accepted = HidD_SetFeature(device, report, FEATURE_REPORT_LENGTH);
         if (record) RecordKeyboardSend(record, detail->DevicePath, accepted, accepted ? 0 : GetLastError());
+      } else if (identified && record) {
+        RecordOtherDevice(record, attributes.VendorID, attributes.ProductID);
       }
       CloseHandle(device);
     }

@@ -21,6 +21,14 @@ struct KeyboardInterfaceSend {
   std::uint32_t Error;  // the system's error code when it did not
 };
 
+// Another HID device walked, by the identifiers Device Manager shows in its Hardware Ids.
+constexpr unsigned RECORDED_OTHER_DEVICES = 9;
+
+struct OtherDevice {
+  std::uint16_t VendorId, ProductId;
+  unsigned Interfaces;
+};
+
 struct FeatureSendRecord {
   bool Listed;                   // the present HID interfaces could be listed
   std::uint32_t ListError;       // the system's error code when they could not
@@ -28,4 +36,11 @@ struct FeatureSendRecord {
   unsigned Accepted;             // of those, the ones that took the report
   KeyboardInterfaceSend Keyboard[RECORDED_KEYBOARD_INTERFACES];
   unsigned OtherInterfaces;      // walked interfaces not the keyboard's, or that could not be examined
+  OtherDevice Others[RECORDED_OTHER_DEVICES];  // each pair once, in the order first met
+  unsigned OtherDevices;         // pairs in Others
+  unsigned UnlistedInterfaces;   // other interfaces whose pair did not fit into Others
 };
+
+// Counts one interface of another device under its pair: a pair already noted,
+// else a new one while there is room, else among the unlisted.
+void RecordOtherDevice(FeatureSendRecord* record, std::uint16_t vendorId, std::uint16_t productId);

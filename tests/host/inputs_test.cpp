@@ -60,9 +60,14 @@ TEST(RunMode, OnlyTheExactKeywordsSelectAMode) {
       {L"/install /relaunched ", RunMode::Normal},
       {L"/install /RELAUNCHED", RunMode::Normal},
       {L"/check", RunMode::Normal, false, true},
-      {L"/CHECK", RunMode::Normal},
-      {L"/check ", RunMode::Normal},
+      {L"/CHECK", RunMode::Normal, false, true},
+      {L"/Check ", RunMode::Normal, false, true},
+      {L" \t/check\t ", RunMode::Normal, false, true},
       {L"/check /install", RunMode::Normal},
+      {L"/checks", RunMode::Normal},
+      {L"/chec", RunMode::Normal},
+      {L"/ check", RunMode::Normal},
+      {L"check", RunMode::Normal},
   };
   for (const auto& c : cases) {
     bool relaunched = !c.Relaunched;
@@ -163,6 +168,13 @@ TEST(RawInput, RemembersEachDeviceUntilTheDevicesChange) {
   for (std::uintptr_t handle : {0x7f, 0x0, 0x100}) EXPECT_EQ(RecallDevice(memory, handle), KnownDevice::Unknown);
   RememberDevice(memory, 0x41, false);
   EXPECT_EQ(RecallDevice(memory, 0x41), KnownDevice::Other) << "a handle handed to another device";
+  // Only a verdict that came from a name is kept: a failed look-up is asked again.
+  EXPECT_FALSE(TakeDeviceVerdict(memory, 0x42, DeviceNameVerdict::Unreadable));
+  EXPECT_EQ(RecallDevice(memory, 0x42), KnownDevice::Unknown);
+  EXPECT_TRUE(TakeDeviceVerdict(memory, 0x42, DeviceNameVerdict::Keyboard));
+  EXPECT_EQ(RecallDevice(memory, 0x42), KnownDevice::Keyboard);
+  EXPECT_FALSE(TakeDeviceVerdict(memory, 0x43, DeviceNameVerdict::Other));
+  EXPECT_EQ(RecallDevice(memory, 0x43), KnownDevice::Other);
 }
 
 // --- Device-arrival broadcasts --------------------------------------------------
@@ -235,13 +247,15 @@ TEST(DeviceBroadcast, FindsTheInterfaceNameWithinBothBounds) {
   }
 }
 
-// --- Lid switch -----------------------------------------------------------------
+// --- Lid switch and console display --------------------------------------------
 
-// GUID_LIDSWITCH_STATE_CHANGE as it lies in memory.
+// GUID_LIDSWITCH_STATE_CHANGE and GUID_CONSOLE_DISPLAY_STATE as they lie in memory.
 const Bytes kLidSwitchGuid = {0x4D, 0x0F, 0x3E, 0xBA, 0x17, 0xB8, 0x94, 0x40,
                               0xA2, 0xD1, 0xD5, 0x63, 0x79, 0xE6, 0xA0, 0xF3};
+const Bytes kDisplayGuid = {0x56, 0x95, 0xE6, 0x6F, 0x4A, 0x70, 0xA0, 0x47,
+                            0x8F, 0x24, 0xC2, 0x8D, 0x93, 0x6F, 0xDA, 0x47};
 
-Bytes PowerSetting(const Bytes& guid, std::uint32_t dataLength, const Bytes& data) {
+Bytes SettingRecord(const Bytes& guid, std::uint32_t dataLength, const Bytes& data) {
   Bytes bytes = guid;
   AppendU32(bytes, dataLength);
   bytes.insert(bytes.end(), data.begin(), data.end());
@@ -263,34 +277,61 @@ struct LidCase {
   const char* What;
   Bytes Record;
   std::size_t Cut;
-  LidSetting Expected;
+  PowerSetting Expected;
 };
 
 TEST(LidSwitch, DecodesOpenClosedAndEverythingElse) {
   const LidCase cases[] = {
-      {"open", PowerSetting(kLidSwitchGuid, 4, Word(1)), 0, LidSetting::Open},
-      {"closed", PowerSetting(kLidSwitchGuid, 4, Word(0)), 0, LidSetting::Closed},
-      {"value 2", PowerSetting(kLidSwitchGuid, 4, Word(2)), 0, LidSetting::Closed},
-      {"value 0x101", PowerSetting(kLidSwitchGuid, 4, Word(0x101)), 0, LidSetting::Closed},
-      {"value 0x01000000", PowerSetting(kLidSwitchGuid, 4, Word(0x01000000)), 0, LidSetting::Closed},
-      {"open with longer data", PowerSetting(kLidSwitchGuid, 8, {1, 0, 0, 0, 9, 9, 9, 9}), 0, LidSetting::Open},
-      {"first GUID byte differs", PowerSetting(WithByteFlipped(kLidSwitchGuid, 0), 4, Word(1)), 0,
-       LidSetting::Other},
-      {"middle GUID byte differs", PowerSetting(WithByteFlipped(kLidSwitchGuid, 7), 4, Word(0)), 0,
-       LidSetting::Other},
-      {"last GUID byte differs", PowerSetting(WithByteFlipped(kLidSwitchGuid, 15), 4, Word(0)), 0,
-       LidSetting::Other},
-      {"data length 2", PowerSetting(kLidSwitchGuid, 2, {1, 0}), 0, LidSetting::Other},
-      {"data length 0", PowerSetting(kLidSwitchGuid, 0, {}), 0, LidSetting::Other},
-      {"data length 4, record cut", PowerSetting(kLidSwitchGuid, 4, Word(1)), 1, LidSetting::Other},
-      {"no data length", PowerSetting(kLidSwitchGuid, 4, Word(1)), 5, LidSetting::Other},
-      {"nothing", PowerSetting(kLidSwitchGuid, 4, Word(1)), 24, LidSetting::Other},
+      {"open", SettingRecord(kLidSwitchGuid, 4, Word(1)), 0, PowerSetting::LidOpen},
+      {"closed", SettingRecord(kLidSwitchGuid, 4, Word(0)), 0, PowerSetting::LidClosed},
+      {"value 2", SettingRecord(kLidSwitchGuid, 4, Word(2)), 0, PowerSetting::LidClosed},
+      {"value 0x101", SettingRecord(kLidSwitchGuid, 4, Word(0x101)), 0, PowerSetting::LidClosed},
+      {"value 0x01000000", SettingRecord(kLidSwitchGuid, 4, Word(0x01000000)), 0, PowerSetting::LidClosed},
+      {"open with longer data", SettingRecord(kLidSwitchGuid, 8, {1, 0, 0, 0, 9, 9, 9, 9}), 0, PowerSetting::LidOpen},
+      {"first GUID byte differs", SettingRecord(WithByteFlipped(kLidSwitchGuid, 0), 4, Word(1)), 0,
+       PowerSetting::Other},
+      {"middle GUID byte differs", SettingRecord(WithByteFlipped(kLidSwitchGuid, 7), 4, Word(0)), 0,
+       PowerSetting::Other},
+      {"last GUID byte differs", SettingRecord(WithByteFlipped(kLidSwitchGuid, 15), 4, Word(0)), 0,
+       PowerSetting::Other},
+      {"data length 2", SettingRecord(kLidSwitchGuid, 2, {1, 0}), 0, PowerSetting::Other},
+      {"data length 0", SettingRecord(kLidSwitchGuid, 0, {}), 0, PowerSetting::Other},
+      {"data length 4, record cut", SettingRecord(kLidSwitchGuid, 4, Word(1)), 1, PowerSetting::Other},
+      {"no data length", SettingRecord(kLidSwitchGuid, 4, Word(1)), 5, PowerSetting::Other},
+      {"nothing", SettingRecord(kLidSwitchGuid, 4, Word(1)), 24, PowerSetting::Other},
+      {"display on", SettingRecord(kDisplayGuid, 4, Word(1)), 0, PowerSetting::DisplayOn},
+      {"display off", SettingRecord(kDisplayGuid, 4, Word(0)), 0, PowerSetting::Other},
+      {"display dimmed", SettingRecord(kDisplayGuid, 4, Word(2)), 0, PowerSetting::Other},
+      {"display on, data length 2", SettingRecord(kDisplayGuid, 2, {1, 0}), 0, PowerSetting::Other},
+      {"display on, record cut", SettingRecord(kDisplayGuid, 4, Word(1)), 1, PowerSetting::Other},
+      {"display GUID byte differs", SettingRecord(WithByteFlipped(kDisplayGuid, 9), 4, Word(1)), 0,
+       PowerSetting::Other},
   };
   for (const LidCase& c : cases) {
     const std::size_t size = c.Record.size() - c.Cut;
     const auto record = ExactCopy(c.Record, size);
-    EXPECT_EQ(DecodeLidSetting(record.get(), size), c.Expected) << c.What;
+    EXPECT_EQ(DecodePowerSetting(record.get(), size), c.Expected) << c.What;
   }
+}
+
+// --- Sessions -------------------------------------------------------------------
+
+TEST(Sessions, OnlyConnectAndUnlockResyncAndOnlyTheConsolesSessionDrives) {
+  // WTS_CONSOLE_CONNECT 1 and WTS_SESSION_UNLOCK 8 of the events 1 to 9.
+  for (std::uintptr_t event = 0; event <= 10; ++event)
+    EXPECT_EQ(SessionChangeResyncs(event), event == 1 || event == 8) << event;
+  const struct {
+    bool Known;
+    std::uint32_t Own, Console;
+    bool Drives;
+  } cases[] = {
+      {true, 1, 1, true},           {true, 2, 1, false},  // a Remote Desktop session beside the console's
+      {true, 1, 2, false},                                 // a disconnected session after a user switch
+      {true, 0xFFFFFFFF, 0xFFFFFFFF, false},               // nobody at the console while one attaches
+      {false, 0, 1, true},                                 // the own session unknown: as before the check
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(SessionDrivesKeyboard(c.Known, c.Own, c.Console), c.Drives) << c.Known << ' ' << c.Own << ' ' << c.Console;
 }
 
 // --- Lock keys ------------------------------------------------------------------

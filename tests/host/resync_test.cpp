@@ -74,6 +74,14 @@ class VirtualWindow final : public ResyncHost {
     StopResyncForClosedLid(*this);
   }
   void OpenLid() { lidClosed_ = false; }
+  // Resume, the display on, an unlock: what the window does for each.
+  void SystemChange() { ForceResync(lastActivityTick_, Tick(), *this); }
+  // Another session takes the physical console; this one connects to it again.
+  void LeaveConsole() { atConsole_ = false; }
+  void ConnectToConsole() {
+    atConsole_ = true;
+    SystemChange();
+  }
 
   // Fires every timer due up to elapsed, in deadline order.
   void RunUntil(std::uint64_t elapsed) {
@@ -124,7 +132,7 @@ class VirtualWindow final : public ResyncHost {
     while (!queue_.empty()) {
       const Message message = queue_.front();
       queue_.pop_front();
-      if (message.Id == WM_MUTE_STATE && AcceptMuteState(mute_, lidClosed_, message.WParam)) {
+      if (message.Id == WM_MUTE_STATE && AcceptMuteState(mute_, lidClosed_, atConsole_, message.WParam)) {
         sends_.push_back({elapsed_, mute_});
         lastActivityTick_ = Tick();
       }
@@ -140,6 +148,7 @@ class VirtualWindow final : public ResyncHost {
   std::uint32_t lastActivityTick_;
   std::uint32_t mute_;
   bool lidClosed_ = false;
+  bool atConsole_ = true;
   bool lockBitsChanged_ = false;
   std::uint64_t armings_ = 0;
   std::map<unsigned, Timer> timers_;
@@ -151,7 +160,7 @@ class VirtualWindow final : public ResyncHost {
 enum class Event {
   Start, Mute0, Mute1, Key, ForceReport, Arrival,
   RenderConsole, RenderMultimedia, RenderCommunications, CaptureConsole, CaptureMultimedia, CaptureCommunications,
-  LockToggle, LidClose, LidOpen
+  LockToggle, LidClose, LidOpen, Resume, DisplayOn, Unlock, ConsoleAway, ConsoleConnect
 };
 
 struct TimedEvent {
@@ -187,6 +196,11 @@ void Apply(VirtualWindow& window, Event event) {
     case Event::LockToggle: window.LockKeyToggled(); break;
     case Event::LidClose: window.CloseLid(); break;
     case Event::LidOpen: window.OpenLid(); break;
+    case Event::Resume:
+    case Event::DisplayOn:
+    case Event::Unlock: window.SystemChange(); break;
+    case Event::ConsoleAway: window.LeaveConsole(); break;
+    case Event::ConsoleConnect: window.ConnectToConsole(); break;
   }
 }
 
@@ -236,6 +250,19 @@ const Timeline kTimelines[] = {
       {9200, Event::LockToggle}, {9500, Event::Arrival}, {10000, Event::RenderConsole},
       {11000, Event::ForceReport}, {41000, Event::LidOpen}, {42000, Event::Key}},
      70000, {{100, 0}, {5100, 0}, {42200, 1}, {47200, 1}, {52200, 1}, {57200, 1}}},
+    {"ResumeRightAfterASendSends200msLaterAndOpensAPeriod", 0, 1, {{0, Event::Start}, {150, Event::Resume}}, 40000,
+     {{100, 1}, {350, 1}, {5350, 1}, {10350, 1}, {15350, 1}}},
+    {"DisplayOnAndUnlockEachOpenAPeriod", 0, 1, {{0, Event::DisplayOn}, {30000, Event::Unlock}}, 60000,
+     {{200, 1}, {5200, 1}, {10200, 1}, {15200, 1}, {30200, 1}, {35200, 1}, {40200, 1}, {45200, 1}}},
+    {"ResumeAndDisplayOnWithTheLidClosedStaySilent", 0, 1,
+     {{0, Event::Start}, {1000, Event::LidClose}, {5000, Event::Resume}, {6000, Event::DisplayOn}}, 40000,
+     {{100, 1}}},
+    // Another session (Remote Desktop, a switched user) holds the console: this
+    // one's triggers and timers run, nothing is sent, until it connects again.
+    {"NothingSentWhileAnotherSessionHasTheConsoleUntilItConnectsBack", 0, 1,
+     {{0, Event::Start}, {1000, Event::ConsoleAway}, {2000, Event::Mute0}, {3000, Event::Key},
+      {3100, Event::Resume}, {30000, Event::ConsoleConnect}},
+     70000, {{100, 1}, {30200, 0}, {35200, 0}, {40200, 0}, {45200, 0}}},
     {"HoldOffMeasuredAcrossTickWrap", NEAR_WRAP, 1,
      {{0, Event::Start}, {400, Event::Key}, {1151, Event::Key}}, 40000,
      {{100, 1}, {1351, 1}, {6351, 1}, {11351, 1}, {16351, 1}}},
@@ -338,6 +365,15 @@ TEST(TimerExpiry, EachTimerActsAsItsTableSays) {
     EXPECT_EQ(DispatchTimer(expiry.Id, expiry.LidClosed, expiry.Mute, log), expiry.FollowUp);
     EXPECT_EQ(log.calls, expiry.Calls);
   }
+}
+
+// The failures after which only a new enumerator follows the endpoint again.
+TEST(AudioObjects, OnlyADeadServiceOrEndpointCallsForAFreshStart) {
+  for (std::uint32_t gone : {0x88890004u, 0x88890010u, 0x80010108u, 0x800706BAu, 0x800706BEu})
+    EXPECT_TRUE(AudioObjectsGone(gone)) << std::hex << gone;
+  // Success, E_FAIL, no endpoint (ERROR_NOT_FOUND), AUDCLNT_E_NOT_INITIALIZED, E_ACCESSDENIED.
+  for (std::uint32_t other : {0x0u, 0x80004005u, 0x80070490u, 0x88890001u, 0x80070005u})
+    EXPECT_FALSE(AudioObjectsGone(other)) << std::hex << other;
 }
 
 // --- The audio callbacks' hand-over to the window ---------------------------------

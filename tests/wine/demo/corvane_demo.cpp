@@ -1,7 +1,7 @@
 // The whole journey of Corvane on a virtual keyboard (three interfaces of the
 // keyboard, two foreign devices) and a virtual audio endpoint: Install_Corvane
 // installs it into the system directory, the record is shown, "Corvane.exe /check"
-// reports what it finds, another application mutes and unmutes the output and
+// typed as the read-me prints it reports what it finds, another application mutes and unmutes the output and
 // every report that reaches the keyboard is printed with its place in the resync
 // period, then the uninstall string from the record is run as Windows runs it and
 // the prefix is left as it was. Run by scripts/demo in a prefix of its own.
@@ -116,14 +116,23 @@ bool Install(Process* corvane) {
   return true;
 }
 
-// "Corvane.exe /check > check.txt", as a user or a keyboard vendor runs it; prints the report.
+// The self-check exactly as the read-me prints it, typed into the Run dialog's form
+// "cmd /c ..."; prints the command, the report it left on the desktop and the exit code.
 bool RunCheck(const std::wstring& dir) {
-  std::wstring program = corvane::SystemDirectory() + L"\\Corvane.exe";
-  printf("%7.3f s  %ls /check > check.txt\n", (GetTickCount() - g_start) / 1000.0, program.c_str());
+  std::wstring line = corvane::SystemDirectory() + L"\\Corvane.exe /check > \"%USERPROFILE%\\Desktop\\corvane-check.txt\"";
+  wchar_t profile[MAX_PATH];
+  DWORD length = GetEnvironmentVariableW(L"USERPROFILE", profile, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return false;
+  std::wstring desktop = std::wstring(profile) + L"\\Desktop";
+  CreateDirectoryW(desktop.c_str(), nullptr);  // a fresh prefix may have none
+  std::wstring report = desktop + L"\\corvane-check.txt";
+  DeleteFileW(report.c_str());
+  printf("%7.3f s  cmd /c %ls\n", (GetTickCount() - g_start) / 1000.0, line.c_str());
   DWORD code = 99;
   std::string text;
-  if (!corvane::RunCheck(dir, program, &code, &text)) return false;
+  if (!corvane::RunInCmd(dir, line, &code) || !corvane::ReadTextFile(report, &text)) return false;
   PrintNewReports(dir);
+  printf("           %ls:\n", report.c_str());
   size_t begin = 0;
   for (size_t end; (end = text.find("\r\n", begin)) != std::string::npos; begin = end + 2)
     printf("             %s\n", text.substr(begin, end - begin).c_str());
@@ -179,6 +188,9 @@ int main() {
     fprintf(stderr, "demo: cannot place the virtual keyboard in the system directory\n");
     return 1;
   }
+  printf("Programs: %ls\\Corvane.exe and Install_Corvane.exe, the %u-bit build with the test doubles\n"
+         "(the release is the 32-bit build of preset windows-x86).\n",
+         corvane::ProgramFolder().c_str(), static_cast<unsigned>(sizeof(void*) * 8));
   printf("Virtual HID interfaces:\n");
   for (const vdev::HidInterface& device : devices) {
     bool isKeyboard =

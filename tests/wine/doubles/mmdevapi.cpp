@@ -19,6 +19,8 @@
 namespace {
 
 constexpr HRESULT kNotFound = HRESULT_FROM_WIN32(ERROR_NOT_FOUND);  // 0x80070490
+// What the objects of a stopped audio service answer (AUDCLNT_E_SERVICE_NOT_RUNNING).
+constexpr HRESULT kServiceNotRunning = static_cast<HRESULT>(0x88890010);
 constexpr wchar_t kEndpointId[] = L"{0.0.0.00000000}.{c0a7a5e0-0000-4000-8000-000000000001}";
 // The event context of every change that another application makes.
 constexpr GUID kForeignContext = {0x7e57c0de, 0x5a1e, 0x4c3e, {0x9a, 0x11, 0x0f, 0x0e, 0x1e, 0xc7, 0x0a, 0x01}};
@@ -37,6 +39,8 @@ Setup g_setup;
 CRITICAL_SECTION g_lock;  // guards everything below
 BOOL g_muted;
 float g_volume = 0.5f;
+// The audio service's life: each restart ends the objects made before it.
+LONG g_serviceGeneration;
 
 struct VolumeRegistration {
   void* owner;
@@ -116,9 +120,32 @@ void RaiseDefaultDeviceChanged(EDataFlow flow, ERole role) {
   LeaveCriticalSection(&g_lock);
 }
 
+// The service stops and starts again: its clients' registrations are gone with it,
+// and the objects made before answer only kServiceNotRunning.
+void RestartService() {
+  IAudioEndpointVolumeCallback* dropped[kMaxRegistrations] = {};
+  EnterCriticalSection(&g_lock);
+  ++g_serviceGeneration;
+  for (int i = 0; i < kMaxRegistrations; ++i) {
+    dropped[i] = g_volumeCallbacks[i].callback;
+    g_volumeCallbacks[i] = {};
+    g_clients[i] = {};
+  }
+  AppendLog(vdev::kAudioLog, "service-restart");
+  LeaveCriticalSection(&g_lock);
+  for (IAudioEndpointVolumeCallback* callback : dropped) {
+    if (callback) callback->Release();
+  }
+}
+
 // Applies one command line; raises the notification only when asked to.
 void ApplyCommand(char* line, bool notify) {
   char* verb = NextWord(&line);
+  if (verb && strcmp(verb, "service-restart") == 0) {
+    // A process that loads the double afterwards meets the service as it is now.
+    if (notify) RestartService();
+    return;
+  }
   char* first = NextWord(&line);
   if (!verb || !first) return;
   if (strcmp(verb, "mute") == 0) {
@@ -198,6 +225,12 @@ class Counted : public Interface {
     return E_NOINTERFACE;
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
+  // Made before the service's last restart: every call fails, and is logged so.
+  bool Stale(const char* event) const {
+    if (generation_ == InterlockedCompareExchange(&g_serviceGeneration, 0, 0)) return false;
+    LogHr(event, kServiceNotRunning);
+    return true;
+  }
   ULONG STDMETHODCALLTYPE Release() override {
     LONG left = InterlockedDecrement(&refs_);
     if (left == 0) {
@@ -211,6 +244,7 @@ class Counted : public Interface {
 
  private:
   LONG refs_ = 1;
+  LONG generation_ = InterlockedCompareExchange(&g_serviceGeneration, 0, 0);
 };
 
 class EndpointVolume final : public Counted<EndpointVolume, IAudioEndpointVolume> {
@@ -219,6 +253,7 @@ class EndpointVolume final : public Counted<EndpointVolume, IAudioEndpointVolume
   void OnLastRelease() {}
 
   HRESULT STDMETHODCALLTYPE RegisterControlChangeNotify(IAudioEndpointVolumeCallback* callback) override {
+    if (Stale("register-control-change-notify")) return kServiceNotRunning;
     HRESULT hr = E_OUTOFMEMORY;
     if (!callback) {
       hr = E_POINTER;
@@ -240,6 +275,7 @@ class EndpointVolume final : public Counted<EndpointVolume, IAudioEndpointVolume
     return hr;
   }
   HRESULT STDMETHODCALLTYPE UnregisterControlChangeNotify(IAudioEndpointVolumeCallback* callback) override {
+    if (Stale("unregister-control-change-notify")) return kServiceNotRunning;
     HRESULT hr = E_INVALIDARG;
     IAudioEndpointVolumeCallback* removed = nullptr;
     EnterCriticalSection(&g_lock);
@@ -264,6 +300,7 @@ class EndpointVolume final : public Counted<EndpointVolume, IAudioEndpointVolume
   HRESULT STDMETHODCALLTYPE SetMasterVolumeLevel(float, LPCGUID) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE SetMasterVolumeLevelScalar(float level, LPCGUID context) override {
     if (level < 0.0f || level > 1.0f) return E_INVALIDARG;
+    if (Stale("set-volume")) return kServiceNotRunning;
     EnterCriticalSection(&g_lock);
     g_volume = level;
     LeaveCriticalSection(&g_lock);
@@ -284,6 +321,7 @@ class EndpointVolume final : public Counted<EndpointVolume, IAudioEndpointVolume
   HRESULT STDMETHODCALLTYPE GetChannelVolumeLevelScalar(UINT, float*) override { return E_NOTIMPL; }
   // A change made inside the process under test carries that process's context.
   HRESULT STDMETHODCALLTYPE SetMute(BOOL muted, LPCGUID context) override {
+    if (Stale("set-mute")) return kServiceNotRunning;
     EnterCriticalSection(&g_lock);
     g_muted = muted ? TRUE : FALSE;
     LeaveCriticalSection(&g_lock);
@@ -292,6 +330,7 @@ class EndpointVolume final : public Counted<EndpointVolume, IAudioEndpointVolume
   }
   HRESULT STDMETHODCALLTYPE GetMute(BOOL* muted) override {
     if (!muted) return E_POINTER;
+    if (Stale("get-mute")) return kServiceNotRunning;
     if (g_setup.getMuteFails) {
       LogHr("get-mute", E_FAIL);
       return E_FAIL;
@@ -351,6 +390,9 @@ class Device final : public Counted<Device, IMMDevice> {
     HRESULT hr;
     if (!out) {
       hr = E_POINTER;
+    } else if (Stale("activate")) {
+      *out = nullptr;
+      return kServiceNotRunning;
     } else if (g_setup.failActivate) {
       *out = nullptr;
       hr = E_FAIL;
@@ -400,6 +442,9 @@ class Enumerator final : public Counted<Enumerator, IMMDeviceEnumerator> {
     HRESULT hr;
     if (!device) {
       hr = E_POINTER;
+    } else if (Stale("get-default-endpoint")) {
+      *device = nullptr;
+      return kServiceNotRunning;
     } else if (g_setup.failDefaultEndpoint) {
       *device = nullptr;
       hr = E_FAIL;
@@ -425,6 +470,7 @@ class Enumerator final : public Counted<Enumerator, IMMDeviceEnumerator> {
   // Like Wine's and unlike what a caller may assume, no reference to the client is taken.
   HRESULT STDMETHODCALLTYPE RegisterEndpointNotificationCallback(IMMNotificationClient* client) override {
     if (!client) return E_POINTER;
+    if (Stale("register-endpoint-notification")) return kServiceNotRunning;
     HRESULT hr = E_OUTOFMEMORY;
     EnterCriticalSection(&g_lock);
     for (ClientRegistration& registration : g_clients) {
@@ -440,6 +486,7 @@ class Enumerator final : public Counted<Enumerator, IMMDeviceEnumerator> {
   }
   HRESULT STDMETHODCALLTYPE UnregisterEndpointNotificationCallback(IMMNotificationClient* client) override {
     if (!client) return E_POINTER;
+    if (Stale("unregister-endpoint-notification")) return kServiceNotRunning;
     HRESULT hr = E_INVALIDARG;
     EnterCriticalSection(&g_lock);
     for (ClientRegistration& registration : g_clients) {

@@ -54,6 +54,13 @@
 //                                                 the default device changed (eRender 0,
 //                                                 eCapture 1; eConsole 0, eMultimedia 1,
 //                                                 eCommunications 2)
+//                          service-restart        the Windows Audio service restarts:
+//                                                 every registration is dropped and the
+//                                                 objects made before answer every call
+//                                                 with AUDCLNT_E_SERVICE_NOT_RUNNING
+//                                                 (0x88890010, logged as "EVENT 88890010")
+//                                                 and are never notified; objects made
+//                                                 afterwards work
 //                        Each process's double replays the lines present when it
 //                        loads (state only, no notifications), then polls for new
 //                        complete lines every 20 ms and, on its own thread, raises
@@ -85,6 +92,7 @@
 //                TICK PID notify MUTED VOLUME          OnNotify raised
 //                TICK PID default-changed FLOW ROLE    OnDefaultDeviceChanged raised
 //                TICK PID last-release OBJECT          enumerator, device or endpoint-volume
+//                TICK PID service-restart              a service-restart command applied
 //                (HR as eight hexadecimal digits)
 
 #include <windows.h>

@@ -6,6 +6,7 @@
 
 #include <dbt.h>
 #include <stddef.h>
+#include <wtsapi32.h>
 
 #include <string>
 #include <vector>
@@ -129,7 +130,7 @@ TEST_F(DeviceArrival, RemovalAndBroadcastsWithoutAnInterfaceNameAreSkipped) {
   EXPECT_FALSE(TimerPending(TIMER_WINDOW_END));
 }
 
-GuardedRecord PowerSetting(const GUID& setting, const void* data, DWORD length) {
+GuardedRecord SettingRecord(const GUID& setting, const void* data, DWORD length) {
   size_t size = offsetof(POWERBROADCAST_SETTING, Data) + length;
   GuardedRecord record(size);
   auto* broadcast = reinterpret_cast<POWERBROADCAST_SETTING*>(record.data());
@@ -148,7 +149,7 @@ TEST_F(LidSwitch, ClosingTellsTheKeyboardAndStopsThePeriodAndThePoll) {
   for (DWORD value : {0u, 2u}) {  // anything but 1 is a closed lid
     App.LidClosed = 0;
     for (UINT_PTR id : {TIMER_RESEND, TIMER_WINDOW_END, TIMER_LOCK_POLL}) SetTimer(App.Window, id, 60000, nullptr);
-    GuardedRecord record = PowerSetting(kLidSwitch, &value, sizeof(value));
+    GuardedRecord record = SettingRecord(kLidSwitch, &value, sizeof(value));
     EXPECT_EQ(SendMessageW(App.Window, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, record.lparam()), 0);
     EXPECT_EQ(App.LidClosed, 1u);
     EXPECT_EQ(NewReports(), ReportsOnEveryKeyboardInterface("00 a2 01 00 00 00 00 00 00")) << value;
@@ -163,7 +164,7 @@ TEST_F(LidSwitch, OpeningTellsTheKeyboardAndRestartsAPollThatHadRun) {
   App.LidClosed = 1;
   App.LockPollStarted = true;
   DWORD open = 1;
-  GuardedRecord record = PowerSetting(kLidSwitch, &open, sizeof(open));
+  GuardedRecord record = SettingRecord(kLidSwitch, &open, sizeof(open));
   SendMessageW(App.Window, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, record.lparam());
   EXPECT_EQ(App.LidClosed, 0u);
   EXPECT_EQ(NewReports(), ReportsOnEveryKeyboardInterface("00 a2 00 00 00 00 00 00 00"));
@@ -174,14 +175,48 @@ TEST_F(LidSwitch, OpeningTellsTheKeyboardAndRestartsAPollThatHadRun) {
 
 TEST_F(LidSwitch, OtherSettingsShortDataAndOtherPowerEventsAreIgnored) {
   DWORD closed = 0;
-  GuardedRecord other = PowerSetting(kDisplayState, &closed, sizeof(closed));
+  GuardedRecord other = SettingRecord(kDisplayState, &closed, sizeof(closed));
   SendMessageW(App.Window, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, other.lparam());
-  GuardedRecord shortData = PowerSetting(kLidSwitch, &closed, 2);
+  GuardedRecord shortData = SettingRecord(kLidSwitch, &closed, 2);
   SendMessageW(App.Window, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, shortData.lparam());
-  GuardedRecord lid = PowerSetting(kLidSwitch, &closed, sizeof(closed));
-  SendMessageW(App.Window, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, lid.lparam());
+  GuardedRecord lid = SettingRecord(kLidSwitch, &closed, sizeof(closed));
+  SendMessageW(App.Window, WM_POWERBROADCAST, PBT_APMSUSPEND, lid.lparam());
   EXPECT_EQ(App.LidClosed, 0u);
   EXPECT_TRUE(NewReports().empty());
+  EXPECT_FALSE(TimerPending(TIMER_RESEND));
+}
+
+using SystemChanges = ControlWindowTest;
+
+// Each change after which the keyboard may show an old state opens a period: the
+// first send 200 ms later, the period 19 s long. Locking, a remote connection and
+// the display going off open none.
+TEST_F(SystemChanges, ResumeDisplayOnConsoleConnectAndUnlockOpenAPeriod) {
+  DWORD on = 1;
+  DWORD off = 0;
+  GuardedRecord displayOn = SettingRecord(kDisplayState, &on, sizeof(on));
+  GuardedRecord displayOff = SettingRecord(kDisplayState, &off, sizeof(off));
+  struct Case {
+    const char* what;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    bool opens;
+  } cases[] = {
+      {"resume", WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0, true},
+      {"display on", WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, displayOn.lparam(), true},
+      {"display off", WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, displayOff.lparam(), false},
+      {"console connect", WM_WTSSESSION_CHANGE, WTS_CONSOLE_CONNECT, 1, true},
+      {"unlock", WM_WTSSESSION_CHANGE, WTS_SESSION_UNLOCK, 1, true},
+      {"lock", WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK, 1, false},
+      {"remote connect", WM_WTSSESSION_CHANGE, WTS_REMOTE_CONNECT, 1, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(SendMessageW(App.Window, c.message, c.wParam, c.lParam), 0) << c.what;
+    EXPECT_EQ(TimerPending(TIMER_RESEND), c.opens) << c.what;
+    EXPECT_EQ(TimerPending(TIMER_WINDOW_END), c.opens) << c.what;
+  }
+  EXPECT_TRUE(NewReports().empty()) << "the period's first send comes from its timer";
 }
 
 using LockKeys = ControlWindowTest;

@@ -89,7 +89,7 @@ TEST_F(ControlWindow, ClosedLidKillsTheResyncTimersUnfiredButNotTheOthers) {
 }
 
 TEST_F(ControlWindow, FailedRebindLeavesTheTimersAsTheyWere) {
-  // No endpoint enumerator in this window: the re-bind fails at once.
+  // No endpoint enumerator in this window, and no COM on this thread for a new one: the re-bind fails.
   SendMessageW(App.Window, WM_ENDPOINT_REACQUIRE, 0, 0);
   EXPECT_FALSE(TimerPending(TIMER_RESEND));
   EXPECT_FALSE(TimerPending(TIMER_WINDOW_END));

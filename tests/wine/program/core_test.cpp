@@ -447,11 +447,16 @@ TEST_F(CoreTest, CheckReportsEachKeyboardInterfaceAndLeavesTheResidentAlone) {
   for (const std::string& line : std::vector<std::string>{
            "Output: \"Virtual Speakers (Corvane test endpoint)\", muted\r\n",
         "  accepted by " + path(L"keyboard-mi00") + "\r\n", "  refused by " + path(L"keyboard-mi01") + " with error 23: ",
+        std::string(" (normal: another interface took the report)\r\n"),
         std::string("  other HID interfaces walked: 1\r\n"),
-        "Resident: running, process " + std::to_string(resident.pid) + "\r\n"}) {
+        "Resident: running, process " + std::to_string(resident.pid) + ", Corvane 1.0.0.10\r\n",
+        "  " + std::string(dir_.begin(), dir_.end()) + "\\app\\Corvane.exe (not compared with the Run value)\r\n",
+        std::string("Session: 1, at the physical console\r\n"),
+        std::string("Result: Corvane is not installed: run Install_Corvane.exe (exit code 1)\r\n")}) {
     EXPECT_NE(text.find(line), std::string::npos) << "no line " << line;
   }
-  EXPECT_EQ(code, 0u);
+  // A resident that is not installed stops at the next log-off: not yet the light following.
+  EXPECT_EQ(code, 1u);
   // The check sent the muted state to both, and the resident kept its window.
   std::vector<std::string> sent;
   for (const vdev::Report& report : vdev::ReadReports(dir_)) {
@@ -462,13 +467,43 @@ TEST_F(CoreTest, CheckReportsEachKeyboardInterfaceAndLeavesTheResidentAlone) {
   EXPECT_EQ(FindControlWindow(resident.pid), window);
 }
 
-TEST_F(CoreTest, CheckWithoutKeyboardEndsWithOne) {
-  ASSERT_TRUE(vdev::WriteHidInterfaces(dir_, {interfaces_[1]}));
+// Without the keyboard the other devices are listed by their identifiers, for
+// comparison with Device Manager's.
+TEST_F(CoreTest, CheckWithoutKeyboardListsTheOtherDevicesAndEndsWithOne) {
+  ASSERT_TRUE(vdev::WriteHidInterfaces(dir_, {interfaces_[1], interfaces_[1], interfaces_[3]}));
   DWORD code = 99;
   std::string text;
   ASSERT_TRUE(RunCheck(dir_, CorvaneCopyPath(dir_), &code, &text)) << "no report within 10 s";
-  EXPECT_NE(text.find("  no interface of this keyboard found\r\n"), std::string::npos) << text;
+  char others[64];
+  snprintf(others, sizeof others, "    VID_%04X&PID_%04X x2, VID_%04X&PID_%04X x1\r\n", interfaces_[1].vendorId,
+           interfaces_[1].productId, interfaces_[3].vendorId, interfaces_[3].productId);
+  for (const std::string& line : {std::string(", not sent; the HID interfaces were walked in "), std::string(others),
+                                  std::string("Result: keyboard not found: plug it in, or compare ")}) {
+    EXPECT_NE(text.find(line), std::string::npos) << "no line " << line << " in\n" << text;
+  }
   EXPECT_EQ(code, 1u);
+}
+
+// "/check" typed into cmd as users type it: the blank before the redirection or the
+// pipe reaches the program, and so may capitals. Each gives the report, ending in 1
+// with no Corvane running, and starts no resident.
+TEST_F(CoreTest, CheckTypedIntoCmdReportsAndStartsNoResident) {
+  const struct {
+    const wchar_t* Typed;
+    bool Piped;  // cmd's exit code is then find's
+  } forms[] = {{kCheckToFile, false}, {L"/CHECK  > check.txt", false}, {L"/check | find \": \" > check.txt", true}};
+  for (const auto& form : forms) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(form.Typed)));
+    DWORD code = 99;
+    std::string text;
+    ASSERT_TRUE(RunCheck(dir_, CorvaneCopyPath(dir_), &code, &text, form.Typed)) << "cmd did not end alone in 10 s";
+    for (const char* line : {"Keyboard: VID_", "Resident: not running: run Install_Corvane.exe, or log off and on\r\n",
+                             "(exit code 1)\r\n"}) {
+      EXPECT_NE(text.find(line), std::string::npos) << "no line " << line << " in\n" << text;
+    }
+    if (!form.Piped) EXPECT_EQ(code, 1u);
+    EXPECT_EQ(FindWindowW(kControlWindowClass, nullptr), nullptr);
+  }
 }
 
 }  // namespace

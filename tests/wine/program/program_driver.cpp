@@ -181,19 +181,19 @@ bool StartCorvane(const std::wstring& dir, const std::wstring& arguments, Proces
   return PrepareCorvaneCopy(dir) && StartProgram(dir, CorvaneCopyPath(dir), arguments, nullptr, process);
 }
 
-bool RunCheck(const std::wstring& dir, const std::wstring& program, DWORD* exitCode, std::string* text) {
-  if (program == CorvaneCopyPath(dir) && !PrepareCorvaneCopy(dir)) return false;
-  std::wstring path = dir + L"\\check.txt";
-  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  HANDLE output = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
-  if (output == INVALID_HANDLE_VALUE) return false;
-  Process process;
-  bool started = StartProgram(dir, program, L"/check", output, &process);
-  CloseHandle(output);
-  if (!started) return false;
-  bool ended = WaitForExit(process, 10000, exitCode);
-  EndProcess(&process);
-  if (!ended) return false;
+bool RunInCmd(const std::wstring& dir, const std::wstring& line, DWORD* exitCode) {
+  wchar_t cmd[MAX_PATH];
+  UINT length = GetSystemDirectoryW(cmd, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return false;
+  Process shell;
+  if (!StartProgram(dir, std::wstring(cmd) + L"\\cmd.exe", L"/c " + line, nullptr, &shell)) return false;
+  bool ended = WaitForExit(shell, 10000, exitCode);
+  bool alone = ended && !HasRunningChildren(shell.pid);
+  EndProcess(&shell);
+  return alone;
+}
+
+bool ReadTextFile(const std::wstring& path, std::string* text) {
   HANDLE input = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (input == INVALID_HANDLE_VALUE) return false;
   char buffer[16384];
@@ -202,6 +202,15 @@ bool RunCheck(const std::wstring& dir, const std::wstring& program, DWORD* exitC
   CloseHandle(input);
   text->assign(buffer, size);
   return read;
+}
+
+bool RunCheck(const std::wstring& dir, const std::wstring& program, DWORD* exitCode, std::string* text,
+              const std::wstring& typed) {
+  if (program == CorvaneCopyPath(dir) && !PrepareCorvaneCopy(dir)) return false;
+  std::wstring path = dir + L"\\check.txt";
+  DeleteFileW(path.c_str());
+  // cmd drops the outer quotes and runs the rest as typed at its prompt.
+  return RunInCmd(dir, L"\"\"" + program + L"\" " + typed + L"\"", exitCode) && ReadTextFile(path, text);
 }
 
 bool WaitForExit(const Process& process, DWORD timeoutMs, DWORD* exitCode) {

@@ -65,11 +65,19 @@ struct Process {
 bool StartCorvane(const std::wstring& dir, const std::wstring& arguments, Process* process);
 std::wstring CorvaneCopyPath(const std::wstring& dir);
 
-// Runs PROGRAM (CorvaneCopyPath(DIR), or another Corvane.exe) with "/check", its
-// standard output the new file DIR\check.txt as a batch line's "> check.txt" makes
-// it, CORVANE_DOUBLES_DIR naming DIR. True when it ended within 10 s; its exit code
-// and the file's text (UTF-8) in the outputs.
-bool RunCheck(const std::wstring& dir, const std::wstring& program, DWORD* exitCode, std::string* text);
+// The self-check as a user types it into a command prompt: "cmd.exe /c" runs the
+// quoted path of PROGRAM (CorvaneCopyPath(DIR), or another Corvane.exe) followed by
+// TYPED, in DIR as current directory, CORVANE_DOUBLES_DIR naming DIR. True when cmd
+// ended within 10 s, leaving no process it started behind; its exit code (the
+// check's, after a redirection) and the text of DIR\check.txt (UTF-8) in the outputs.
+constexpr wchar_t kCheckToFile[] = L"/check > check.txt";
+// Runs "cmd.exe /c LINE" in DIR: true when cmd ended within 10 s and left no process
+// it started running; its exit code in *exitCode.
+bool RunInCmd(const std::wstring& dir, const std::wstring& line, DWORD* exitCode);
+// The text of the file at PATH (at most 16 KB); false when it cannot be read.
+bool ReadTextFile(const std::wstring& path, std::string* text);
+bool RunCheck(const std::wstring& dir, const std::wstring& program, DWORD* exitCode, std::string* text,
+              const std::wstring& typed = kCheckToFile);
 
 // True when the process ended within the time; its exit code in *exitCode.
 bool WaitForExit(const Process& process, DWORD timeoutMs, DWORD* exitCode);

@@ -208,5 +208,76 @@ TEST_F(ResyncTest, RebindingChangesInABurstRebindOnceAfterTheLast) {
   ExpectSends(resident.pid, rebind, end, {{200, false}});
 }
 
+// Caps Lock pressed and released by the user, as the keyboard's input; pressed
+// again when the object goes, so that the prefix's lock state is left as found.
+class CapsLockToggle {
+ public:
+  CapsLockToggle() { toggled_ = Press(); }
+  ~CapsLockToggle() {
+    if (toggled_) Press();
+  }
+  bool toggled() const { return toggled_; }
+
+ private:
+  static bool Press() {
+    INPUT keys[2] = {};
+    for (INPUT& key : keys) {
+      key.type = INPUT_KEYBOARD;
+      key.ki.wVk = VK_CAPITAL;
+    }
+    keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    return SendInput(2, keys, sizeof(INPUT)) == 2;
+  }
+  bool toggled_ = false;
+};
+
+// After the audio service restarted, the resident's objects fail and nothing
+// notifies it: another application's mute change reaches the keyboard only once a
+// keyboard input made the resident read the endpoint, which fails with the
+// service's error and binds everything afresh; from then on changes are followed
+// again at once.
+TEST_F(ResyncTest, AfterAnAudioServiceRestartOneKeyboardInputBindsAfreshAndChangesAreFollowedAgain) {
+  Process resident = StartResident();
+  DWORD start = StartupReadTick(resident);
+  ASSERT_NE(start, 0u);
+  // The start-up period over, the keyboard input is well past the hold-off after a send.
+  SleepUntil(start + kQuietAfterMs);
+  ASSERT_TRUE(vdev::SendAudioCommand(dir_, "service-restart"));
+  ASSERT_GE(WaitForAudioEvent(dir_, resident.pid, "service-restart", {}, 5000), 0);
+  ASSERT_TRUE(vdev::SetMute(dir_, true));
+  // The double has raised the change, to nobody: the resident's registration went with the service.
+  ASSERT_GE(WaitForAudioEvent(dir_, resident.pid, "notify", {"1"}, 5000), 0);
+  const size_t beforeInput = ReportCount();
+
+  CapsLockToggle input;
+  ASSERT_TRUE(input.toggled());
+  EXPECT_TRUE(WaitForReportOnEach(dir_, beforeInput, resident.pid, keyboard_, MuteReport(true), 5000))
+      << "the mute change made after the restart never reached the keyboard";
+
+  // The read failed with the service's error; the old objects were let go of and all taken afresh.
+  std::vector<std::string> steps;
+  bool restarted = false;
+  for (const vdev::LogEntry& entry : AudioEventsOf(dir_, resident.pid)) {
+    restarted = restarted || entry.event == "service-restart";
+    if (!restarted || entry.event == "service-restart" || entry.event == "notify" || entry.event == "class-object")
+      continue;
+    std::string step = entry.event;
+    for (const std::string& field : entry.fields) step += " " + field;
+    steps.push_back(step);
+  }
+  EXPECT_EQ(steps, (std::vector<std::string>{"get-mute 88890010", "unregister-control-change-notify 88890010",
+                                             "last-release endpoint-volume", "last-release device",
+                                             "unregister-endpoint-notification 88890010", "last-release enumerator",
+                                             "register-endpoint-notification", "get-default-endpoint 0 0 00000000",
+                                             "activate 00000000", "register-control-change-notify 00000000",
+                                             "get-mute 00000000 1"}));
+
+  const size_t beforeUnmute = ReportCount();
+  ASSERT_TRUE(vdev::SetMute(dir_, false));
+  EXPECT_TRUE(WaitForReportOnEach(dir_, beforeUnmute, resident.pid, keyboard_, MuteReport(false), 5000))
+      << "the new registration does not follow";
+  EndResident(resident);
+}
+
 }  // namespace
 }  // namespace corvane
