@@ -1,8 +1,7 @@
 #include "install_steps.h"
 
-#include <shellapi.h>
-
 #include "registration/file_aside.h"
+#include "registration/hand_over.h"
 #include "res/resource.h"
 
 namespace {
@@ -11,11 +10,28 @@ namespace {
 // volume, so that moving it into place is a rename. The old target, when it cannot
 // be replaced, goes aside in the same folder under a name of ASIDE_NAME_LENGTH.
 constexpr unsigned TEMPORARY_PATH_CAPACITY = 320;
+// The command line of a start of the target: the quoted path and the parameters.
+constexpr unsigned COMMAND_LINE_CAPACITY = TEMPORARY_PATH_CAPACITY + 32;
+
+// How long the started resident may take to reach its message loop: its first
+// report to a keyboard that stalls takes seconds per interface.
+constexpr DWORD RESIDENT_START_WAIT_MS = 30000;
+constexpr DWORD RESIDENT_POLL_MS = 50;
 
 bool MoveWithoutReplacing(const wchar_t* from, const wchar_t* to, unsigned long* error) {
   if (MoveFileExW(from, to, 0)) return true;
   *error = GetLastError();
   return false;
+}
+
+// Moves from over to, trying again while the error is a passing one.
+bool MoveIntoPlace(const wchar_t* from, const wchar_t* to, DWORD flags, MoveFailure* failure) {
+  for (unsigned attempt = 1;; ++attempt) {
+    if (MoveFileExW(from, to, flags)) return true;
+    *failure = ClassifyMoveFailure(GetLastError());
+    if (*failure != MoveFailure::Retry || attempt == MOVE_ATTEMPTS) return false;
+    Sleep(MOVE_RETRY_MS);
+  }
 }
 
 bool WriteWholeFile(HANDLE file, const void* bytes, DWORD size) {
@@ -27,7 +43,9 @@ void ReplaceTarget(const wchar_t* targetPath, const void* bytes, DWORD size) {
   wchar_t temporaryPath[TEMPORARY_PATH_CAPACITY];
   wsprintfW(temporaryPath, L"%s.new", targetPath);
 
-  HANDLE file = CreateFileW(temporaryPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Readers (a scanner) may look at the new file while it is written.
+  HANDLE file =
+      CreateFileW(temporaryPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
   bool complete = WriteWholeFile(file, bytes, size);
   if (!CloseHandle(file)) complete = false;
@@ -35,54 +53,116 @@ void ReplaceTarget(const wchar_t* targetPath, const void* bytes, DWORD size) {
     DeleteFileW(temporaryPath);
     return;
   }
-  if (MoveFileExW(temporaryPath, targetPath, MOVEFILE_REPLACE_EXISTING)) return;
+  MoveFailure failure = MoveFailure::GiveUp;
+  if (MoveIntoPlace(temporaryPath, targetPath, MOVEFILE_REPLACE_EXISTING, &failure)) return;
 
-  // A process that the stop step cannot reach (a resident of another session, a
-  // scanner) still maps the old program: Windows lets it be renamed, not replaced.
+  // A process that the stop step cannot reach (a resident of another session)
+  // still maps the old program: Windows lets it be renamed, not replaced.
   wchar_t aside[TEMPORARY_PATH_CAPACITY];
-  if (RenameAside(targetPath, GetTickCount() ^ (GetCurrentProcessId() << 16), MoveWithoutReplacing, aside,
+  if (failure == MoveFailure::RenameTargetAside &&
+      RenameAside(targetPath, GetTickCount() ^ (GetCurrentProcessId() << 16), MoveWithoutReplacing, aside,
                   TEMPORARY_PATH_CAPACITY)) {
-    if (MoveFileExW(temporaryPath, targetPath, 0)) {
+    if (MoveIntoPlace(temporaryPath, targetPath, 0, &failure)) {
       MoveFileExW(aside, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
       return;
     }
-    MoveFileExW(aside, targetPath, 0);
+    // The record names the target: the old program goes back under its name.
+    MoveIntoPlace(aside, targetPath, 0, &failure);
   }
   DeleteFileW(temporaryPath);
 }
 
+// Whether the file at path holds exactly the size bytes at bytes.
+bool FileHolds(const wchar_t* path, const void* bytes, DWORD size) {
+  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER fileSize;
+  bool same = GetFileSizeEx(file, &fileSize) && fileSize.QuadPart == size;
+  const unsigned char* expected = static_cast<const unsigned char*>(bytes);
+  unsigned char chunk[4096];
+  for (DWORD offset = 0; same && offset < size;) {
+    DWORD wanted = size - offset < sizeof chunk ? size - offset : static_cast<DWORD>(sizeof chunk);
+    DWORD got = 0;
+    same = ReadFile(file, chunk, wanted, &got, nullptr) && got == wanted;
+    for (DWORD i = 0; same && i < got; ++i) same = chunk[i] == expected[offset + i];
+    offset += got;
+  }
+  CloseHandle(file);
+  return same;
+}
+
+// Starts the target with parameters (none when empty) in the system directory,
+// so that nothing it loads or opens by a relative name comes from the folder the
+// installer was started in. Null when it did not start.
+HANDLE StartTarget(const wchar_t* targetPath, const wchar_t* parameters, const wchar_t* systemDirectory,
+                   DWORD* processId) {
+  wchar_t commandLine[COMMAND_LINE_CAPACITY];  // CreateProcessW may write to it
+  wsprintfW(commandLine, parameters[0] ? L"\"%s\" %s" : L"\"%s\"", targetPath, parameters);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process;
+  if (!CreateProcessW(targetPath, commandLine, nullptr, nullptr, FALSE, 0, nullptr, systemDirectory, &startup,
+                      &process))
+    return nullptr;
+  CloseHandle(process.hThread);
+  *processId = process.dwProcessId;
+  return process.hProcess;
+}
+
+bool HasResidentWindow(DWORD processId) {
+  HWND window = nullptr;
+  while ((window = FindWindowExW(nullptr, window, RESIDENT_CLASS_NAME, nullptr)) != nullptr) {
+    DWORD owner = 0;
+    if (GetWindowThreadProcessId(window, &owner) && owner == processId) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
-HANDLE StopResident() {
-  HWND resident = FindWindowW(RESIDENT_CLASS_NAME, nullptr);
-  if (!resident) return nullptr;
-  // Taken before WM_DESTROY: once the resident has gone, its window no longer leads to it.
-  HANDLE process = nullptr;
-  DWORD processId = 0;
-  if (GetWindowThreadProcessId(resident, &processId)) process = OpenProcess(SYNCHRONIZE, FALSE, processId);
-  SendMessageTimeoutW(resident, WM_DESTROY, 0, 0, SMTO_ABORTIFHUNG, RESIDENT_ANSWER_WAIT_MS, nullptr);
-  return process;
+void StopResident() {
+  // A resident that does not end in time keeps its file; the rename then fails
+  // and the old program stays in place.
+  if (HWND resident = FindWindowW(RESIDENT_CLASS_NAME, nullptr)) EndRunningResident(resident, WM_DESTROY);
 }
 
-void ExtractEmbeddedProgram(HINSTANCE instance, HANDLE residentProcess, const wchar_t* targetPath) {
-  if (residentProcess) {
-    // A resident still running after the wait keeps its file; the rename then fails
-    // and the old program stays in place.
-    WaitForSingleObject(residentProcess, RESIDENT_EXIT_WAIT_MS);
-    CloseHandle(residentProcess);
-  }
-
+bool ExtractEmbeddedProgram(HINSTANCE instance, const wchar_t* targetPath) {
   HRSRC found = FindResourceW(instance, MAKEINTRESOURCEW(IDR_RESIDENT_PROGRAM), L"BIN");
-  if (!found) return;
+  if (!found) return false;
   DWORD size = SizeofResource(instance, found);
   HGLOBAL loaded = LoadResource(instance, found);
-  if (!loaded) return;
+  if (!loaded) return false;
   const void* bytes = LockResource(loaded);
-  if (bytes && size != 0) ReplaceTarget(targetPath, bytes, size);
+  bool installed = false;
+  if (bytes && size != 0) {
+    ReplaceTarget(targetPath, bytes, size);
+    // Read back: also true when the target already held this program and stayed.
+    installed = FileHolds(targetPath, bytes, size);
+  }
   FreeResource(loaded);
+  return installed;
 }
 
-void LaunchInstalledProgram(const wchar_t* targetPath) {
-  // The resident removes leading blanks before it reads its mode, so it sees exactly "/install".
-  ShellExecuteW(nullptr, L"open", targetPath, L" /install", nullptr, SW_HIDE);
+bool RecordAndStartInstalledProgram(const wchar_t* targetPath, const wchar_t* systemDirectory) {
+  DWORD processId = 0;
+  HANDLE recording = StartTarget(targetPath, L"/install /relaunched", systemDirectory, &processId);
+  if (!recording) return false;
+  DWORD code = 1;
+  if (WaitForSingleObject(recording, RECORD_STEP_WAIT_MS) != WAIT_OBJECT_0 || !GetExitCodeProcess(recording, &code))
+    code = 1;
+  CloseHandle(recording);
+  if (code != 0) return false;
+
+  // The resident stays only where no window of its class remains (one that would
+  // not end, for example): it is resident once it has a window of its own.
+  HANDLE resident = StartTarget(targetPath, L"", systemDirectory, &processId);
+  if (!resident) return false;
+  const DWORD start = GetTickCount();
+  bool running = false;
+  while (!(running = HasResidentWindow(processId)) && GetTickCount() - start < RESIDENT_START_WAIT_MS &&
+         WaitForSingleObject(resident, RESIDENT_POLL_MS) == WAIT_TIMEOUT) {
+  }
+  CloseHandle(resident);
+  return running;
 }

@@ -7,26 +7,24 @@
 constexpr const wchar_t* TARGET_FILE_NAME = L"Corvane.exe";
 constexpr const wchar_t* RESIDENT_CLASS_NAME = L"CORVANE";
 
-// How long the stop step waits for the resident to take its WM_DESTROY: a hung
-// resident, or another program's window of that class, must not hold the installer.
-constexpr UINT RESIDENT_ANSWER_WAIT_MS = 5000;
-
-// How long the extract step waits for a stopped resident to exit: Windows refuses to
-// replace the file of a program that is still running.
-constexpr DWORD RESIDENT_EXIT_WAIT_MS = 5000;
+// How long the record step may take: its own take-over from a resident that the
+// stop step could not end is bounded by the same limits.
+constexpr DWORD RECORD_STEP_WAIT_MS = 60000;
 
 // Step 1: tells a running resident to end (WM_DESTROY on its own main thread) and
-// returns its process, opened for waiting only, or null when none runs or its
-// process cannot be opened. A resident that does not answer in time is waited for
-// all the same.
-HANDLE StopResident();
+// waits, bounded, for its process to exit: Windows refuses to replace the file of
+// a program that is still running.
+void StopResident();
 
-// Step 2: waits for the stopped resident (if any) to exit, then writes the carried
-// program (resource BIN 129) to targetPath. The target is replaced only by a
-// complete copy; on any failure it is left as it was and nothing else remains. A
-// target that a running process still maps is renamed aside, and the renamed file
-// is deleted at the next restart.
-void ExtractEmbeddedProgram(HINSTANCE instance, HANDLE residentProcess, const wchar_t* targetPath);
+// Step 2: writes the carried program (resource BIN 129) to targetPath. The target
+// is replaced only by a complete copy; on any failure it is left as it was and
+// nothing else remains. A target that a running process still maps is renamed
+// aside, and the renamed file is deleted at the next restart. True when the
+// target then holds the carried program byte for byte.
+bool ExtractEmbeddedProgram(HINSTANCE instance, const wchar_t* targetPath);
 
-// Step 3: starts whatever is at targetPath in install mode.
-void LaunchInstalledProgram(const wchar_t* targetPath);
+// Step 3: the installed program writes its record ("/install /relaunched", the
+// one-shot record step, which takes over from a running resident only once the
+// record is written), then is started as the resident, in the system directory
+// systemDirectory. True when the record was written and the resident started.
+bool RecordAndStartInstalledProgram(const wchar_t* targetPath, const wchar_t* systemDirectory);

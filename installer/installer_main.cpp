@@ -1,8 +1,10 @@
 // Install_Corvane: a hidden window whose one-shot timers stop a running Corvane,
-// write the carried Corvane.exe into the system directory and start it there with
-// "/install", 100 ms apart; then the installer quits.
+// write the carried Corvane.exe into the system directory, have it record itself
+// and start it there as the resident, 100 ms apart; then the installer quits with
+// 0 when all of that was done, 1 otherwise.
 #include <windows.h>
 
+#include "common/dll_search.h"
 #include "install_steps.h"
 #include "res/resource.h"
 
@@ -19,9 +21,11 @@ constexpr UINT STEP_DELAY_MS = 100;
 
 struct InstallerState {
   HINSTANCE Instance;
-  HANDLE ResidentProcess;  // from the stop step until the extract step has waited for it
+  bool Installed;  // the target holds the carried program
+  int ExitCode;    // 1 until the last step succeeded
   wchar_t ClassName[TEXT_CAPACITY];
   wchar_t Title[TEXT_CAPACITY];
+  wchar_t SystemDirectory[MAX_PATH];
   wchar_t TargetPath[TARGET_PATH_CAPACITY];
 };
 
@@ -32,7 +36,7 @@ InstallerState g_installer;
 // name, so that the program's path (and the record made from it) never depends on
 // the redirection of System32.
 bool ComputeTargetPath() {
-  wchar_t systemDirectory[MAX_PATH];
+  wchar_t* systemDirectory = g_installer.SystemDirectory;
   BOOL wow64 = FALSE;
   if (!IsWow64Process(GetCurrentProcess(), &wow64)) return false;
   UINT length =
@@ -46,16 +50,19 @@ void OnStepTimer(HWND window, UINT_PTR id) {
   if (id < STEP_TIMERS_BELOW) KillTimer(window, id);
   switch (id) {
     case TIMER_STOP:
-      g_installer.ResidentProcess = StopResident();
+      StopResident();
       SetTimer(window, TIMER_EXTRACT, STEP_DELAY_MS, nullptr);
       break;
     case TIMER_EXTRACT:
-      ExtractEmbeddedProgram(g_installer.Instance, g_installer.ResidentProcess, g_installer.TargetPath);
-      g_installer.ResidentProcess = nullptr;
+      g_installer.Installed = ExtractEmbeddedProgram(g_installer.Instance, g_installer.TargetPath);
       SetTimer(window, TIMER_LAUNCH, STEP_DELAY_MS, nullptr);
       break;
     case TIMER_LAUNCH:
-      LaunchInstalledProgram(g_installer.TargetPath);
+      // Without the carried program at the target nothing is recorded or started:
+      // the record and what starts at log-on stay as they were.
+      if (g_installer.Installed &&
+          RecordAndStartInstalledProgram(g_installer.TargetPath, g_installer.SystemDirectory))
+        g_installer.ExitCode = 0;
       PostMessageW(window, WM_DESTROY, 0, 0);
       break;
   }
@@ -78,7 +85,7 @@ INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
 LRESULT CALLBACK InstallerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_CREATE:
-      // Without a system directory there is nowhere to install: no window, exit 0.
+      // Without a system directory there is nowhere to install: no window, exit 1.
       if (!ComputeTargetPath()) return -1;
       SetTimer(window, TIMER_STOP, STEP_DELAY_MS, nullptr);
       return 0;
@@ -86,7 +93,7 @@ LRESULT CALLBACK InstallerWindowProc(HWND window, UINT message, WPARAM wParam, L
       OnStepTimer(window, wParam);
       return 0;
     case WM_DESTROY:
-      PostQuitMessage(0);
+      PostQuitMessage(g_installer.ExitCode);
       return 0;
     case WM_PAINT: {
       PAINTSTRUCT paint;
@@ -108,19 +115,6 @@ LRESULT CALLBACK InstallerWindowProc(HWND window, UINT message, WPARAM wParam, L
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
-// The installer runs elevated from wherever it was downloaded to: DLLs that the
-// system libraries load later come from the system directory only, never from
-// beside the installer. Looked up at run time: Windows 7 has the function only with
-// update KB2533623, and an import would stop the loader there before any code
-// runs. Without it the installer goes on with the standard search order.
-void RestrictDllSearchToSystemDirectory() {
-  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-  FARPROC found = kernel ? GetProcAddress(kernel, "SetDefaultDllDirectories") : nullptr;
-  if (!found) return;
-  auto setDefaultDirectories = reinterpret_cast<decltype(&SetDefaultDllDirectories)>(reinterpret_cast<void*>(found));
-  setDefaultDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-}
-
 void RegisterInstallerWindowClass(HINSTANCE instance) {
   WNDCLASSEXW windowClass = {};
   windowClass.cbSize = sizeof windowClass;
@@ -138,18 +132,20 @@ void RegisterInstallerWindowClass(HINSTANCE instance) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  // The installer runs elevated from wherever it was downloaded to.
   RestrictDllSearchToSystemDirectory();
+  g_installer.ExitCode = 1;
   LoadStringW(instance, IDS_TITLE, g_installer.Title, TEXT_CAPACITY);
   LoadStringW(instance, IDS_CLASS_NAME, g_installer.ClassName, TEXT_CAPACITY);
   RegisterInstallerWindowClass(instance);
 
-  // One installer at a time.
-  if (FindWindowW(g_installer.ClassName, nullptr)) return 0;
+  // One installer at a time: the second installs nothing itself.
+  if (FindWindowW(g_installer.ClassName, nullptr)) return 1;
 
   g_installer.Instance = instance;
   HWND window = CreateWindowExW(0, g_installer.ClassName, g_installer.Title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
                                 CW_USEDEFAULT, 0, nullptr, nullptr, instance, nullptr);
-  if (!window) return 0;
+  if (!window) return 1;
   UpdateWindow(window);
 
   HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_MAIN));

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "keyboard/feature_report.h"
+#include "registration/record_rules.h"
 
 enum class Answer : unsigned char { No, Yes, Unknown };
 
@@ -24,8 +25,6 @@ struct OutputFacts {
   std::uint32_t NameResult;    // the HRESULT of that reading when Name is null
   bool Muted;
 };
-
-enum class NamedProgram : unsigned char { Missing, ThisFile, AnotherFile, NotCompared };
 
 // The local date and time of the check, and that time's offset from UTC.
 struct CheckTime {

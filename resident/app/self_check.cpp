@@ -14,6 +14,7 @@
 #include "keyboard/keyboard_identity.h"
 #include "registration/install_record.h"
 #include "registration/install_record_values.h"
+#include "registration/program_file.h"
 #include "res/resource.h"
 
 namespace {
@@ -121,26 +122,6 @@ void SendState(CheckFacts* facts, FeatureSendRecord* record) {
   QueryPerformanceCounter(&end);
   facts->Keyboard = record;
   facts->SendMicroseconds = static_cast<std::uint32_t>((end.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart);
-}
-
-// Volume and index name a file whatever path, letter case or link leads to it.
-bool IdentifyFile(const WCHAR* path, BY_HANDLE_FILE_INFORMATION* identity) {
-  HANDLE file = CreateFileW(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  const bool read = GetFileInformationByHandle(file, identity) != FALSE;
-  CloseHandle(file);
-  return read;
-}
-
-NamedProgram CompareWithSelf(const WCHAR* path, const WCHAR* self) {
-  const DWORD attributes = GetFileAttributesW(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return NamedProgram::Missing;
-  BY_HANDLE_FILE_INFORMATION named, running;
-  if (!IdentifyFile(path, &named) || !IdentifyFile(self, &running)) return NamedProgram::NotCompared;
-  const bool same = named.dwVolumeSerialNumber == running.dwVolumeSerialNumber &&
-                    named.nFileIndexHigh == running.nFileIndexHigh && named.nFileIndexLow == running.nFileIndexLow;
-  return same ? NamedProgram::ThisFile : NamedProgram::AnotherFile;
 }
 
 // A value of the installation record, where the resident writes it: the 64-bit view.

@@ -2,12 +2,14 @@
 
 #include <shlobj.h>
 
+#include "app/check_report.h"
 #include "common/app_state.h"
 #include "common/control_ids.h"
 #include "keyboard/feature_channel.h"
 #include "keyboard/feature_report.h"
 #include "registration/file_aside.h"
 #include "registration/install_record_values.h"
+#include "registration/program_file.h"
 #include "registration/record_rules.h"
 #include "registration/self_delete_command.h"
 
@@ -32,6 +34,36 @@ bool RemoveEntryValues(HKEY entry) {
   }
 }
 
+// The program that a value of the record names, compared with SELF; an absent
+// value names none (Missing), one that cannot be read cannot be compared.
+NamedProgram RecordedProgram(const WCHAR* keyPath, const WCHAR* valueName, const WCHAR* self) {
+  WCHAR command[2 * PROGRAM_PATH_CAPACITY];
+  // Older Windows ignore RegGetValueW's own view flags: the key is opened in the 64-bit view.
+  HKEY key;
+  LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key);
+  if (status == ERROR_SUCCESS) {
+    DWORD size = sizeof(command);
+    status = RegGetValueW(key, nullptr, valueName, RRF_RT_REG_SZ, nullptr, command, &size);
+    RegCloseKey(key);
+  }
+  if (status == ERROR_FILE_NOT_FOUND) return NamedProgram::Missing;
+  if (status != ERROR_SUCCESS) return NamedProgram::NotCompared;
+  WCHAR program[RECORDED_PATH_CAPACITY];
+  ProgramOfCommand(command, program);
+  return CompareWithSelf(program, self);
+}
+
+// A scanner may hold the program file for a moment without delete sharing.
+bool RenameProgramAside(const WCHAR* path, WCHAR* aside) {
+  for (unsigned attempt = 1;; ++attempt) {
+    if (RenameAside(path, GetTickCount() ^ (GetCurrentProcessId() << 16), MoveWithoutReplacing, aside,
+                    PROGRAM_PATH_CAPACITY))
+      return true;
+    if (attempt == MOVE_ATTEMPTS) return false;
+    Sleep(MOVE_RETRY_MS);
+  }
+}
+
 // Renames the program's file aside, so that a reinstall before the next restart
 // writes a new file under its name that nothing here deletes, and starts the
 // command that deletes the renamed file once this process has exited. Whatever the
@@ -41,8 +73,7 @@ bool RemoveProgramFile() {
   WCHAR path[PROGRAM_PATH_CAPACITY];
   if (!Fits(GetModuleFileNameW(nullptr, path, PROGRAM_PATH_CAPACITY))) return false;
   WCHAR aside[PROGRAM_PATH_CAPACITY];
-  const bool renamed = RenameAside(path, GetTickCount() ^ (GetCurrentProcessId() << 16), MoveWithoutReplacing,
-                                   aside, PROGRAM_PATH_CAPACITY);
+  const bool renamed = RenameProgramAside(path, aside);
   const wchar_t* file = renamed ? aside : path;
   const bool scheduled = renamed && MoveFileExW(aside, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 
@@ -67,6 +98,13 @@ bool MoveWithoutReplacing(const wchar_t* from, const wchar_t* to, unsigned long*
   if (MoveFileExW(from, to, 0)) return true;
   *error = GetLastError();
   return false;
+}
+
+bool RecordIsThisProgramsOwn() {
+  WCHAR self[PROGRAM_PATH_CAPACITY];
+  if (!Fits(GetModuleFileNameW(nullptr, self, PROGRAM_PATH_CAPACITY))) return false;
+  return RecordIsOurs(RecordedProgram(RUN_KEY, PROGRAM_VALUE_NAME, self),
+                      RecordedProgram(UNINSTALL_KEY, L"UninstallString", self));
 }
 
 void RunUninstall() {
@@ -127,11 +165,9 @@ bool StartSelfDelete(const wchar_t* path, HANDLE* command) {
   if (!BuildSelfDeleteParameters(name, parameters, ARRAYSIZE(parameters))) return false;
 
   WCHAR interpreter[PROGRAM_PATH_CAPACITY];
-  if (!Fits(GetEnvironmentVariableW(L"COMSPEC", interpreter, PROGRAM_PATH_CAPACITY))) {
-    const UINT length = GetSystemDirectoryW(interpreter, PROGRAM_PATH_CAPACITY);
-    if (length == 0 || length + lstrlenW(L"\\cmd.exe") >= PROGRAM_PATH_CAPACITY) return false;
-    lstrcatW(interpreter, L"\\cmd.exe");
-  }
+  const UINT length = GetSystemDirectoryW(interpreter, PROGRAM_PATH_CAPACITY);
+  if (length == 0 || length + lstrlenW(L"\\cmd.exe") >= PROGRAM_PATH_CAPACITY) return false;
+  lstrcatW(interpreter, L"\\cmd.exe");
 
   SHELLEXECUTEINFOW execute = SelfDeleteStart(interpreter, parameters, folder);
   if (!ShellExecuteExW(&execute)) return false;

@@ -3,6 +3,9 @@
 #include <shellapi.h>
 
 void RunUninstall();
+// Whether the record (Run value and uninstall command) is this program's to
+// remove: each value names this file, a file that is gone, or is absent.
+bool RecordIsThisProgramsOwn();
 // 0 removed (a missing value or key counts as removed), 1 the Run value was not
 // removed (the uninstall entry is then left alone), 2 the uninstall entry was not
 // removed.
@@ -18,7 +21,8 @@ bool MoveWithoutReplacing(const wchar_t* from, const wchar_t* to, unsigned long*
 SHELLEXECUTEINFOW SelfDeleteStart(const wchar_t* interpreter, const wchar_t* parameters, const wchar_t* folder);
 
 // Starts the hidden command that deletes the file at path, retrying until no
-// process holds it, and the companion library in the same folder; the interpreter
-// is COMSPEC's, or the system folder's cmd.exe when that is unset or too long.
-// True when it started; *command is its process or null.
+// process holds it, and the companion library in the same folder. The interpreter
+// is the system folder's cmd.exe, never the one COMSPEC names: the uninstall runs
+// elevated, and its environment comes from the user's, which the user's own
+// programs can change. True when it started; *command is its process or null.
 bool StartSelfDelete(const wchar_t* path, HANDLE* command);

@@ -2,6 +2,8 @@
 
 namespace {
 
+constexpr unsigned long ACCESS_DENIED = 5;      // ERROR_ACCESS_DENIED
+constexpr unsigned long SHARING_VIOLATION = 32; // ERROR_SHARING_VIOLATION
 constexpr unsigned long FILE_EXISTS = 80;       // ERROR_FILE_EXISTS
 constexpr unsigned long ALREADY_EXISTS = 183;   // ERROR_ALREADY_EXISTS
 constexpr wchar_t PREFIX[] = L"Corvane-";
@@ -13,6 +15,12 @@ wchar_t* Append(wchar_t* end, const wchar_t* text) {
 }
 
 }  // namespace
+
+MoveFailure ClassifyMoveFailure(unsigned long error) {
+  if (error == SHARING_VIOLATION) return MoveFailure::Retry;
+  if (error == ACCESS_DENIED) return MoveFailure::RenameTargetAside;
+  return MoveFailure::GiveUp;
+}
 
 const wchar_t* FileNameOf(const wchar_t* path) {
   const wchar_t* name = path;

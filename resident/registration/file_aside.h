@@ -21,5 +21,15 @@ using RenameFile = bool (*)(const wchar_t* from, const wchar_t* to, unsigned lon
 bool RenameAside(const wchar_t* path, std::uint32_t firstNumber, RenameFile rename, wchar_t* aside,
                  unsigned capacity);
 
+// Moving a freshly written program file over its target, and what a failed move
+// means. A scanner that holds the new file without delete sharing makes the move
+// fail with a sharing violation for a moment: it is tried again, MOVE_ATTEMPTS
+// times in all, MOVE_RETRY_MS apart. Only an access-denied target (a running
+// process maps it) goes aside; anything else leaves the target as it is.
+constexpr unsigned MOVE_ATTEMPTS = 10;
+constexpr unsigned MOVE_RETRY_MS = 200;
+enum class MoveFailure { Retry, RenameTargetAside, GiveUp };
+MoveFailure ClassifyMoveFailure(unsigned long error);
+
 // The part of path after its last backslash: the file's name.
 const wchar_t* FileNameOf(const wchar_t* path);

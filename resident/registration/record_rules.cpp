@@ -13,3 +13,13 @@ UninstallEnd EndOfUninstall(int recordRemoval) {
   if (recordRemoval == 0) return UninstallEnd{true, 0};
   return UninstallEnd{false, 1};
 }
+
+namespace {
+
+bool NamesNoOtherProgram(NamedProgram named) { return named == NamedProgram::ThisFile || named == NamedProgram::Missing; }
+
+}  // namespace
+
+bool RecordIsOurs(NamedProgram runValue, NamedProgram uninstallCommand) {
+  return NamesNoOtherProgram(runValue) && NamesNoOtherProgram(uninstallCommand);
+}

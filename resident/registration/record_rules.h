@@ -34,3 +34,13 @@ struct UninstallEnd {
   int ExitCode;     // the quit code
 };
 UninstallEnd EndOfUninstall(int recordRemoval);
+
+// What a value of the record names, compared with the running program's file by
+// volume and file index.
+enum class NamedProgram : unsigned char { Missing, ThisFile, AnotherFile, NotCompared };
+
+// An uninstall acts only on its own record: the Run value and the uninstall
+// command each name this very file or a file that is gone (an absent value names
+// none). A record of another program that exists, or one that cannot be compared,
+// is left alone with the resident that runs it.
+bool RecordIsOurs(NamedProgram runValue, NamedProgram uninstallCommand);

@@ -253,6 +253,38 @@ TEST(UninstallEnd, OnlyDoneOrNothingToRemoveCountsAsRemoved) {
   for (const auto& c : statuses) EXPECT_EQ(CountsAsRemoved(c.Status), c.Removed) << "status " << c.Status;
 }
 
+// A copy elsewhere must not remove the installed program's record: only values
+// that name this file or nothing that exists are its own.
+TEST(UninstallEnd, OnlyARecordOfThisFileOrOfNoExistingFileIsRemoved) {
+  using N = NamedProgram;
+  const struct {
+    const char* Case;
+    N Run, Command;
+    bool Ours;
+  } records[] = {
+      {"this file's record", N::ThisFile, N::ThisFile, true},
+      {"no record", N::Missing, N::Missing, true},
+      {"half a record", N::ThisFile, N::Missing, true},
+      {"the installed program's record", N::AnotherFile, N::AnotherFile, false},
+      {"a Run value of another program", N::AnotherFile, N::ThisFile, false},
+      {"an uninstall command of another program", N::Missing, N::AnotherFile, false},
+      {"a program that cannot be compared", N::ThisFile, N::NotCompared, false},
+  };
+  for (const auto& c : records) EXPECT_EQ(RecordIsOurs(c.Run, c.Command), c.Ours) << c.Case;
+}
+
+// A scanner's handle on the new file passes; a mapped target goes aside; anything
+// else (no such folder, a full disk) leaves the target alone.
+TEST(RenameAside, OnlyASharingViolationIsRetriedAndOnlyAccessDeniedGoesAside) {
+  const struct {
+    unsigned long Error;
+    MoveFailure Means;
+  } errors[] = {{32, MoveFailure::Retry},  {5, MoveFailure::RenameTargetAside}, {2, MoveFailure::GiveUp},
+                {3, MoveFailure::GiveUp},  {33, MoveFailure::GiveUp},            {112, MoveFailure::GiveUp},
+                {183, MoveFailure::GiveUp}};
+  for (const auto& c : errors) EXPECT_EQ(ClassifyMoveFailure(c.Error), c.Means) << "error " << c.Error;
+}
+
 // The command runs under Wine in the in-process tests; here: which names it takes,
 // and that a command that does not fit leaves the buffer alone.
 TEST(SelfDelete, NamesOnlyPlainFileNamesAndWritesNothingThatDoesNotFit) {

@@ -2,8 +2,8 @@
 // prefix's registry (the 64-bit view, where Windows looks for both keys) and
 // file system: the record that "/install" writes, its removal by "/uninstall"
 // together with the indicator and the program file (also when the program is
-// slow to exit or the delete command cannot start), and failures that must leave
-// both alone.
+// slow to exit or a keyboard stalls), and failures and other programs' records
+// that must leave both alone.
 
 #include <windows.h>
 
@@ -396,8 +396,8 @@ struct UninstallCase {
   bool keyboard;     // the keyboard is plugged in
   bool installed;    // a resident started with "/install" runs and its record exists
   DWORD exitDelayMs; // the uninstaller's teardown takes this long after the delete command started
-  bool audioOutput = true;    // a default render endpoint exists when the uninstall starts
-  bool commandStarts = true;  // false: COMSPEC names a missing program
+  bool audioOutput = true;     // a default render endpoint exists when the uninstall starts
+  bool comspecStandIn = false;  // COMSPEC names a batch file that must not start
 };
 
 void PrintTo(const UninstallCase& test, std::ostream* out) { *out << test.name; }
@@ -440,17 +440,26 @@ TEST_P(RegistrationUninstallTest, TurnsTheIndicatorOffRemovesTheRecordAndDeletes
     ASSERT_NO_FATAL_FAILURE(SetAudio(true, true));
   }
 
+  // The elevated uninstall inherits the user's environment, which the user's own
+  // programs can change: its command is the system folder's cmd.exe, whatever COMSPEC says.
   wchar_t comspec[MAX_PATH];
   ASSERT_GT(GetEnvironmentVariableW(L"COMSPEC", comspec, MAX_PATH), 0u);
-  if (!test.commandStarts) {
-    ASSERT_TRUE(SetEnvironmentVariableW(L"COMSPEC", L"C:\\missing\\cmd.exe"));
+  const std::wstring standIn = dir_ + L"\\stand-in.bat", standInMark = dir_ + L"\\stand-in-started.txt";
+  if (test.comspecStandIn) {
+    const std::string line = "echo started>\"" + Narrow(standInMark) + "\"\r\n";
+    HANDLE batch = CreateFileW(standIn.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(batch, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(batch, line.data(), static_cast<DWORD>(line.size()), &written, nullptr));
+    CloseHandle(batch);
+    ASSERT_TRUE(SetEnvironmentVariableW(L"COMSPEC", standIn.c_str()));
   }
   Process uninstalling = Start(L"/uninstall");
   SetEnvironmentVariableW(L"COMSPEC", comspec);
   if (test.installed) {
     EXPECT_EQ(ExitCodeOf(installed), 0u) << "the resident did not hand over";
   }
-  EXPECT_EQ(ExitCodeOf(uninstalling), test.commandStarts ? 0u : 1u);
+  EXPECT_EQ(ExitCodeOf(uninstalling), 0u);
   const DWORD exitTick = GetTickCount();
 
   std::map<std::string, std::vector<std::string>> expectedReports;
@@ -481,15 +490,11 @@ TEST_P(RegistrationUninstallTest, TurnsTheIndicatorOffRemovesTheRecordAndDeletes
   ASSERT_TRUE(CopyFileW((ProgramFolder() + L"\\Corvane.exe").c_str(), ProgramPath().c_str(), TRUE))
       << "cannot reinstall";
 
-  if (test.commandStarts) {
-    EXPECT_TRUE(WaitUntil(kFileGoneTimeoutMs, [&] { return !FileExists(aside); }))
-        << Narrow(aside) << " still exists " << kFileGoneTimeoutMs << " ms after the exit";
-  } else {
-    EXPECT_FALSE(HasRunningChildren(uninstalling.pid)) << "a command runs";
-    EXPECT_TRUE(FileExists(aside)) << "the renamed program went before the restart";
-  }
+  EXPECT_TRUE(WaitUntil(kFileGoneTimeoutMs, [&] { return !FileExists(aside); }))
+      << Narrow(aside) << " still exists " << kFileGoneTimeoutMs << " ms after the exit";
+  EXPECT_FALSE(FileExists(standInMark)) << "the program that COMSPEC names was started";
   if (test.installed) {
-    EXPECT_NE(FileExists(AppFile(kCompanionFile)), test.commandStarts) << "the companion in the program's folder";
+    EXPECT_FALSE(FileExists(AppFile(kCompanionFile))) << "the companion in the program's folder";
     EXPECT_TRUE(FileExists(dir_ + L"\\" + kCompanionFile)) << "the companion in the current directory went";
   }
   EXPECT_TRUE(FileExists(ProgramPath())) << "the reinstalled program was deleted";
@@ -506,7 +511,7 @@ INSTANTIATE_TEST_SUITE_P(
                       UninstallCase{"RecordAlreadyMissing", false, true, false, 0},
                       UninstallCase{"SlowExit", false, true, true, 4000},
                       UninstallCase{"NoAudioOutput", false, true, true, 0, false},
-                      UninstallCase{"CommandCannotStart", false, true, true, 0, true, false}),
+                      UninstallCase{"ComspecNamesAStandIn", false, true, true, 0, true, true}),
     [](const ::testing::TestParamInfo<UninstallCase>& info) { return std::string(info.param.name); });
 
 // An uninstall entry that cannot be deleted (it has a subkey, which the record
@@ -527,6 +532,55 @@ TEST_F(RegistrationTest, UninstallThatCannotRemoveTheRecordKeepsItsFileAndExitsW
   EXPECT_EQ(ReportsOf(uninstalling.pid), expectedReports) << "reports of the uninstalling instance";
   EXPECT_TRUE(KeyExists(kUninstallKey)) << "the entry was deleted after all";
   ExpectNoDeleteCommand(uninstalling);
+}
+
+// "/uninstall" of a second copy (a download, run with administrator rights) while
+// this one is installed: the installed record and resident stay, and the copy
+// keeps its file and ends with 1.
+TEST_F(RegistrationTest, UninstallOfASecondCopyLeavesTheInstalledRecordAndResident) {
+  Process installed = StartResident(L"/install");
+  ASSERT_TRUE(WaitForRecord()) << "the install left no record";
+  const RegValues entryBefore = ReadKey(kUninstallKey);
+  const std::wstring second = dir_ + L"\\second";
+  ASSERT_TRUE(vdev::PrepareFolder(second));
+
+  Process copy;
+  ASSERT_TRUE(StartCorvane(second, L"/uninstall", &copy));
+  EXPECT_EQ(ExitCodeOf(copy), 1u);
+  EXPECT_FALSE(HasRunningChildren(copy.pid)) << "a command runs";
+  EndProcess(&copy);
+
+  EXPECT_TRUE(IsRunning(installed)) << "the installed resident was closed";
+  ExpectValues(ReadKey(kUninstallKey), entryBefore);
+  EXPECT_TRUE(ValueExists(kRunKey, kProgramName)) << "the Run value went";
+  EXPECT_TRUE(FileExists(CorvaneCopyPath(second))) << "the copy deleted itself";
+  EXPECT_TRUE(DeletionsAtRestartSince(pendingRenames_).empty()) << "a deletion at restart was recorded";
+}
+
+// A keyboard that does not answer holds the resident in its report, on each of
+// two interfaces, for longer than a sent WM_CLOSE waits: the uninstall waits for
+// the resident to end, and no Corvane is left.
+TEST_F(RegistrationTest, UninstallEndsAResidentHeldByAStalledKeyboard) {
+  interfaces_ = {{L"keyboard-mi01", kKeyboardVendorId, kKeyboardProductId},
+                 {L"keyboard-mi02", kKeyboardVendorId, kKeyboardProductId}};
+  for (vdev::HidInterface& device : interfaces_) device.stallMs = 6000;
+  ASSERT_TRUE(vdev::WriteHidInterfaces(dir_, interfaces_));
+  Process installed = StartResident(L"/install");
+  ASSERT_TRUE(WaitUntil(30000, [] { return ValueExists(kUninstallKey, L"VersionMinor"); })) << "no record";
+  const auto stalls = [&] {
+    size_t count = 0;
+    for (const vdev::LogEntry& entry : vdev::ReadLog(dir_, vdev::kHidLog)) count += entry.event == "stall";
+    return count;
+  };
+  const size_t before = stalls();
+  ASSERT_TRUE(vdev::SetMute(dir_, true));
+  ASSERT_TRUE(WaitUntil(30000, [&] { return stalls() > before; })) << "the report did not stall";
+
+  Process uninstalling = Start(L"/uninstall");
+  EXPECT_EQ(ExitCodeOf(installed, 40000), 0u) << "the resident did not hand over";
+  EXPECT_EQ(ExitCodeOf(uninstalling, 60000), 0u);
+  EXPECT_EQ(FindWindowW(kControlWindowClass, nullptr), nullptr) << "a Corvane is left";
+  EXPECT_FALSE(ValueExists(kRunKey, kProgramName)) << "the Run value stays";
 }
 
 // Without an audio endpoint an install does not get past start-up: an earlier
