@@ -161,6 +161,9 @@ void ApplyCommand(char* line, bool notify) {
   } else if (strcmp(verb, "default-changed") == 0) {
     char* second = NextWord(&line);
     if (notify && second) RaiseDefaultDeviceChanged(static_cast<EDataFlow>(atoi(first)), static_cast<ERole>(atoi(second)));
+  } else if (strcmp(verb, "getmute-fails") == 0) {
+    g_setup.getMuteFails = atoi(first) != 0;
+    if (notify) AppendLog(vdev::kAudioLog, "getmute-fails %d", g_setup.getMuteFails ? 1 : 0);
   }
 }
 

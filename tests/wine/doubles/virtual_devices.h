@@ -65,6 +65,8 @@
 //                                                 (0x88890010, logged as "EVENT 88890010")
 //                                                 and are never notified; objects made
 //                                                 afterwards work
+//                          getmute-fails 0|1      from now on GetMute fails with E_FAIL, or
+//                                                 no longer (logged as "getmute-fails 0|1")
 //                        Each process's double replays the lines present when it
 //                        loads (state only, no notifications), then polls for new
 //                        complete lines every 20 ms and, on its own thread, raises

@@ -174,19 +174,35 @@ HPOWERNOTIFY WINAPI RecordPowerRegistration(HANDLE recipient, LPCGUID setting, D
 
 BOOL WINAPI ForgetRegistration(HANDLE) { return TRUE; }
 
+BOOL WINAPI RecordSessionRegistration(HWND window, DWORD flags) {
+  Registrations.push_back("sessions flags " + std::to_string(flags) +
+                          (window == App.Window ? " to the window" : " elsewhere"));
+  return TRUE;
+}
+
+BOOL WINAPI RecordSessionRelease(HWND window) {
+  Registrations.push_back(window == App.Window ? "sessions released by the window" : "sessions released elsewhere");
+  return TRUE;
+}
+
 // The window created anew with recorders in front of the registration calls.
 TEST_F(LidSwitch, CreationAsksForUsbArrivalsAndPowerSettingsAsMessagesToTheWindow) {
   ASSERT_TRUE(DestroyWindow(App.Window));
   const struct {
+    const char* dll;
     const char* function;
     void* recorder;
-  } recorders[] = {{"RegisterDeviceNotificationW", reinterpret_cast<void*>(&RecordDeviceRegistration)},
-                   {"RegisterPowerSettingNotification", reinterpret_cast<void*>(&RecordPowerRegistration)},
-                   {"UnregisterDeviceNotification", reinterpret_cast<void*>(&ForgetRegistration)},
-                   {"UnregisterPowerSettingNotification", reinterpret_cast<void*>(&ForgetRegistration)}};
+  } recorders[] = {
+      {"user32.dll", "RegisterDeviceNotificationW", reinterpret_cast<void*>(&RecordDeviceRegistration)},
+      {"user32.dll", "RegisterPowerSettingNotification", reinterpret_cast<void*>(&RecordPowerRegistration)},
+      {"user32.dll", "UnregisterDeviceNotification", reinterpret_cast<void*>(&ForgetRegistration)},
+      {"user32.dll", "UnregisterPowerSettingNotification", reinterpret_cast<void*>(&ForgetRegistration)},
+      // Wine ignores the scope and keeps no registration to release.
+      {"wtsapi32.dll", "WTSRegisterSessionNotification", reinterpret_cast<void*>(&RecordSessionRegistration)},
+      {"wtsapi32.dll", "WTSUnRegisterSessionNotification", reinterpret_cast<void*>(&RecordSessionRelease)}};
   void* real[ARRAYSIZE(recorders)];
   for (size_t i = 0; i < ARRAYSIZE(recorders); ++i) {
-    void** slot = ImportSlot("user32.dll", recorders[i].function);
+    void** slot = ImportSlot(recorders[i].dll, recorders[i].function);
     ASSERT_NE(slot, nullptr) << recorders[i].function;
     real[i] = *slot;
     WriteSlot(slot, recorders[i].recorder);
@@ -194,13 +210,16 @@ TEST_F(LidSwitch, CreationAsksForUsbArrivalsAndPowerSettingsAsMessagesToTheWindo
   Registrations.clear();
   const bool created = CreateMainWindow(GetModuleHandleW(nullptr));
   if (created) DestroyWindow(App.Window);
-  for (size_t i = 0; i < ARRAYSIZE(recorders); ++i) WriteSlot(ImportSlot("user32.dll", recorders[i].function), real[i]);
+  for (size_t i = 0; i < ARRAYSIZE(recorders); ++i)
+    WriteSlot(ImportSlot(recorders[i].dll, recorders[i].function), real[i]);
   ASSERT_TRUE(created);
   const std::vector<std::string> expected = {
       "device type 5 size ok flags 0 class a5dcbf10-6530 to the window",
       "device type 5 size ok flags 0 class f18a0e88-c30c to the window",
       "power setting ba3e0f4d-b817 flags 0 to the window",  // the lid switch
       "power setting 6fe69556-704a flags 0 to the window",  // the console's display
+      "sessions flags 0 to the window",                     // NOTIFY_FOR_THIS_SESSION
+      "sessions released by the window",
   };
   EXPECT_EQ(Registrations, expected);
 }
@@ -231,6 +250,31 @@ TEST_F(LidSwitch, OpeningTellsTheKeyboardAndRestartsAPollThatHadRun) {
   EXPECT_TRUE(TimerPending(TIMER_LOCK_POLL));
   // Opening starts no period by itself.
   EXPECT_FALSE(TimerPending(TIMER_RESEND));
+}
+
+DWORD WINAPI AnotherSessionAtTheConsole() {
+  DWORD own = 0;
+  ProcessIdToSessionId(GetCurrentProcessId(), &own);
+  return own + 1;
+}
+
+// Wine has one session: the console is given to another one (a switched user), whose
+// user the keyboard now serves. The states are kept, nothing is sent.
+TEST_F(LidSwitch, WhileAnotherSessionHasTheConsoleStatesAreKeptAndNothingIsSent) {
+  void** slot = ImportSlot("kernel32.dll", "WTSGetActiveConsoleSessionId");
+  ASSERT_NE(slot, nullptr);
+  void* real = *slot;
+  WriteSlot(slot, reinterpret_cast<void*>(&AnotherSessionAtTheConsole));
+  SendMessageW(App.Window, WM_MUTE_STATE, 1, 0);
+  DWORD open = 1, closed = 0;
+  GuardedRecord opened = SettingRecord(kLidSwitch, &open, sizeof(open));
+  GuardedRecord shut = SettingRecord(kLidSwitch, &closed, sizeof(closed));
+  SendMessageW(App.Window, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, opened.lparam());
+  SendMessageW(App.Window, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, shut.lparam());
+  WriteSlot(slot, real);
+  EXPECT_EQ(App.Mute, 1u);
+  EXPECT_EQ(App.LidClosed, 1u);
+  EXPECT_TRUE(NewReports().empty());
 }
 
 TEST_F(LidSwitch, OtherSettingsShortDataAndOtherPowerEventsAreIgnored) {

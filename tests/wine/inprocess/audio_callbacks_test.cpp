@@ -6,6 +6,8 @@
 #include <endpointvolume.h>
 #include <mmdeviceapi.h>
 
+#include <algorithm>
+
 #include "common/control_ids.h"
 #include "audio/endpoint_watch.h"
 #include "inprocess_support.h"
@@ -209,6 +211,26 @@ TEST_F(AudioCallbacks, EndpointWatchBindsFollowsAChangeRebindsAndReleases) {
                                        "last-release device", "get-default-endpoint", "activate",
                                        "register-control-change-notify", "get-mute"};
   EXPECT_EQ(rebind, expected);
+
+  // After the audio service restarted the old enumerator only fails: a re-bind takes a new one.
+  auto registrations = [&] {
+    std::vector<vdev::LogEntry> log = corvane::AudioEventsOf(dir_, self);
+    return std::count_if(log.begin(), log.end(),
+                         [](const vdev::LogEntry& entry) { return entry.event == "register-endpoint-notification"; });
+  };
+  const auto registeredBefore = registrations();
+  ASSERT_TRUE(vdev::SendAudioCommand(dir_, "service-restart"));
+  ASSERT_GE(corvane::WaitForAudioEvent(dir_, self, "service-restart", {}, 5000), 0);
+  EXPECT_TRUE(RebindEndpoint());
+  EXPECT_NE(App.EndpointVolume, nullptr);
+  EXPECT_EQ(registrations(), registeredBefore + 1);
+  // A passing failure of the read leaves the bind and the stored state alone.
+  for (const char* fails : {"1", "0"}) {
+    ASSERT_TRUE(vdev::SendAudioCommand(dir_, std::string("getmute-fails ") + fails));
+    ASSERT_GE(corvane::WaitForAudioEvent(dir_, self, "getmute-fails", {fails}, 5000), 0);
+    if (*fails == '1') EXPECT_FALSE(RefreshEndpointMute());
+  }
+  EXPECT_EQ(registrations(), registeredBefore + 1);
 
   StopEndpointWatch();
   EXPECT_EQ(App.Enumerator, nullptr);

@@ -76,6 +76,22 @@ TEST(Bitness, TheRecordIsWrittenAndRemovedInThe64BitView) {
     EXPECT_FALSE(RunValueIn(RRF_SUBKEY_WOW6432KEY));
   }
 
+  // Another program's value in the 32-bit view is not the record: this program's stays its own.
+  wchar_t other[MAX_PATH];
+  const UINT length = GetSystemDirectoryW(other, MAX_PATH);
+  ASSERT_TRUE(length > 0 && length < MAX_PATH - 20);
+  lstrcatW(other, L"\\cmd.exe");
+  HKEY run32;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, RUN_KEY, 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr,
+                            &run32, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(RegSetValueExW(run32, PROGRAM_VALUE_NAME, 0, REG_SZ, reinterpret_cast<const BYTE*>(other),
+                           (lstrlenW(other) + 1) * sizeof(wchar_t)),
+            ERROR_SUCCESS);
+  EXPECT_TRUE(RecordIsThisProgramsOwn());
+  EXPECT_EQ(RegDeleteValueW(run32, PROGRAM_VALUE_NAME), ERROR_SUCCESS);
+  RegCloseKey(run32);
+
   EXPECT_EQ(RemoveInstallRecord(), 0);
   EXPECT_FALSE(KeyIn(KEY_WOW64_64KEY));
   EXPECT_FALSE(RunValueIn(RRF_SUBKEY_WOW6464KEY));

@@ -316,6 +316,15 @@ TEST_F(InstallerTest, FreshInstallWritesTheCarriedProgramAndStartsItInInstallMod
   EXPECT_TRUE(installed == builtProgram_) << "the installer carries another Corvane.exe than this build's";
   ExpectStartedFromTargetInInstallMode(0);
 
+  // A copy elsewhere checks the installed resident and the program its record names.
+  DWORD code = 99;
+  std::string text;
+  ASSERT_TRUE(RunCheck(dir_, CorvaneCopyPath(dir_), &code, &text)) << "no report within 10 s";
+  for (const char* line : {", in the system folder of its bitness\r\n",
+                           "Corvane.exe (the program the Run value names)\r\n"}) {
+    EXPECT_NE(text.find(line), std::string::npos) << "no line " << line << " in\n" << text;
+  }
+
   std::set<std::wstring> after = SystemDirectoryNames();
   std::vector<std::wstring> added;
   std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(added));
@@ -438,9 +447,12 @@ TEST_F(InstallerTest, ResidentHeldByAStalledKeyboardIsReplacedByExactlyOne) {
 // holds a running program's file; or no room for the new file beside it) stays as
 // it was, nothing is left beside it, nothing is recorded or started: exit code 1.
 TEST_F(InstallerTest, UnwritableTargetIsLeftUntouchedAndReported) {
+  // Of the carried program's size: only the read-back of its bytes tells it apart.
+  Bytes previous = embedded_;
+  previous[previous.size() / 2] ^= 0xFF;
   for (const bool folderAtTemporaryPath : {false, true}) {
     SCOPED_TRACE(folderAtTemporaryPath ? "a folder named Corvane.exe.new" : "the target held open");
-    ASSERT_TRUE(WriteBytes(TargetPath(), previousProgram_));
+    ASSERT_TRUE(WriteBytes(TargetPath(), previous));
     HANDLE lock = INVALID_HANDLE_VALUE;
     if (folderAtTemporaryPath) {
       ASSERT_TRUE(CreateDirectoryW(TemporaryPath().c_str(), nullptr));
@@ -455,7 +467,7 @@ TEST_F(InstallerTest, UnwritableTargetIsLeftUntouchedAndReported) {
     if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);
     if (folderAtTemporaryPath) EXPECT_TRUE(RemoveDirectoryW(TemporaryPath().c_str()));
 
-    EXPECT_TRUE(AtTarget() == previousProgram_) << "the target changed";
+    EXPECT_TRUE(AtTarget() == previous) << "the target changed";
     before.erase(L"Corvane.exe.new");
     EXPECT_EQ(SystemDirectoryNames(), before) << "files left beside the target";
     EXPECT_EQ(RunValue(), L"") << "a record was written";

@@ -426,6 +426,18 @@ INSTANTIATE_TEST_SUITE_P(Roles, DefaultDeviceTest,
                            return std::string(info.param.name);
                          });
 
+// Started from another folder (where it was downloaded, say), the resident settles
+// into its own: the folder it was started in is not held and can be removed.
+TEST_F(CoreTest, ResidentHoldsNotTheFolderItWasStartedIn) {
+  const std::wstring folder = dir_ + L"\\started-in";
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  Process resident;
+  ASSERT_TRUE(StartCorvane(dir_, L"", &resident, folder));
+  EXPECT_NE(WaitForControlWindow(resident.pid, 20000), nullptr);
+  EXPECT_TRUE(RemoveDirectoryW(folder.c_str())) << "error " << GetLastError();
+  EndProcess(&resident);
+}
+
 // "/check" beside a resident: two keyboard interfaces, the second refusing the
 // report (a feature report length other than the program's 9 bytes), a foreign
 // device and a muted output.
@@ -471,13 +483,39 @@ TEST_F(CoreTest, CheckReportsEachKeyboardInterfaceAndLeavesTheResidentAlone) {
   EXPECT_EQ(FindControlWindow(resident.pid), window);
 }
 
+// Minutes from 1601-01-01 of a time as the report prints it.
+long long MinutesOf(const SYSTEMTIME& time) {
+  FILETIME file;
+  if (!SystemTimeToFileTime(&time, &file)) return 0;
+  return static_cast<long long>((static_cast<ULONGLONG>(file.dwHighDateTime) << 32 | file.dwLowDateTime) / 600000000);
+}
+
 // Without the keyboard the other devices are listed by their identifiers, for
-// comparison with Device Manager's.
+// comparison with Device Manager's. The check's time is the local one, with its
+// offset from UTC (wine-run sets a zone off UTC).
 TEST_F(CoreTest, CheckWithoutKeyboardListsTheOtherDevicesAndEndsWithOne) {
   ASSERT_TRUE(vdev::WriteHidInterfaces(dir_, {interfaces_[1], interfaces_[1], interfaces_[3]}));
+  SYSTEMTIME utc, local;
+  GetSystemTime(&utc);
+  ASSERT_TRUE(SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local));
+  const long long offset = MinutesOf(local) - MinutesOf(utc);
+  ASSERT_NE(offset, 0) << "the zone is UTC: a local time taken for UTC would not show";
+  const long long minutes = offset < 0 ? -offset : offset;
+  char zone[16];
+  snprintf(zone, sizeof zone, " UTC%c%02lld:%02lld\r\n", offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
   DWORD code = 99;
   std::string text;
   ASSERT_TRUE(RunCheck(dir_, CorvaneCopyPath(dir_), &code, &text)) << "no report within 10 s";
+  SYSTEMTIME checked = {};
+  const size_t at = text.find("Checked: ");
+  ASSERT_NE(at, std::string::npos) << text;
+  ASSERT_EQ(sscanf(text.c_str() + at, "Checked: %4hu-%2hu-%2hu %2hu:%2hu:%2hu", &checked.wYear, &checked.wMonth,
+                   &checked.wDay, &checked.wHour, &checked.wMinute, &checked.wSecond),
+            6);
+  EXPECT_EQ(text.substr(at + 28, strlen(zone)), zone);  // after "Checked: YYYY-MM-DD HH:MM:SS"
+  // No earlier than the local time before the check, and not later than its own minutes.
+  const long long late = MinutesOf(checked) - MinutesOf(local);
+  EXPECT_TRUE(late >= 0 && late <= 30) << late << " minutes after the local time before the check";
   char others[64];
   snprintf(others, sizeof others, "    VID_%04X&PID_%04X x2, VID_%04X&PID_%04X x1\r\n", interfaces_[1].vendorId,
            interfaces_[1].productId, interfaces_[3].vendorId, interfaces_[3].productId);

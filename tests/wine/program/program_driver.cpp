@@ -150,10 +150,10 @@ static bool PrepareCorvaneCopy(const std::wstring& dir) {
   return GetFileAttributesW(program.c_str()) != INVALID_FILE_ATTRIBUTES || CopyBeside(bin + L"\\Corvane.exe", program);
 }
 
-// Starts PROGRAM in DIR as current directory, with CORVANE_DOUBLES_DIR naming DIR and, when
-// OUTPUT is given (inheritable), that as its standard output.
+// Starts PROGRAM in FOLDER (DIR when empty) as current directory, with CORVANE_DOUBLES_DIR naming
+// DIR and, when OUTPUT is given (inheritable), that as its standard output.
 static bool StartProgram(const std::wstring& dir, const std::wstring& program, const std::wstring& arguments,
-                         HANDLE output, Process* process) {
+                         HANDLE output, Process* process, const std::wstring& folder = L"") {
   // Inherited by the child: the doubles find their folder through it.
   if (!SetEnvironmentVariableW(vdev::kDirVariable, dir.c_str())) return false;
   std::wstring commandLine = L"\"" + program + L"\"";
@@ -166,8 +166,8 @@ static bool StartProgram(const std::wstring& dir, const std::wstring& program, c
   }
   PROCESS_INFORMATION info = {};
   DWORD tick = GetTickCount();
-  if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, output != nullptr, 0, nullptr, dir.c_str(),
-                      &startup, &info)) {
+  if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, output != nullptr, 0, nullptr,
+                      (folder.empty() ? dir : folder).c_str(), &startup, &info)) {
     return false;
   }
   CloseHandle(info.hThread);
@@ -177,8 +177,9 @@ static bool StartProgram(const std::wstring& dir, const std::wstring& program, c
   return true;
 }
 
-bool StartCorvane(const std::wstring& dir, const std::wstring& arguments, Process* process) {
-  return PrepareCorvaneCopy(dir) && StartProgram(dir, CorvaneCopyPath(dir), arguments, nullptr, process);
+bool StartCorvane(const std::wstring& dir, const std::wstring& arguments, Process* process,
+                  const std::wstring& folder) {
+  return PrepareCorvaneCopy(dir) && StartProgram(dir, CorvaneCopyPath(dir), arguments, nullptr, process, folder);
 }
 
 bool RunInCmd(const std::wstring& dir, const std::wstring& line, DWORD* exitCode) {

@@ -59,10 +59,11 @@ struct Process {
 
 // Copies Corvane.exe and the hid and setupapi doubles from ProgramFolder()
 // into DIR\app (once) and starts the copy with ARGUMENTS after the quoted
-// program path (none when empty), in DIR as current directory,
+// program path (none when empty), in DIR (or FOLDER, when given) as current directory,
 // CORVANE_DOUBLES_DIR naming DIR. The copy keeps the build's program safe from
 // "/uninstall", which deletes its own file.
-bool StartCorvane(const std::wstring& dir, const std::wstring& arguments, Process* process);
+bool StartCorvane(const std::wstring& dir, const std::wstring& arguments, Process* process,
+                  const std::wstring& folder = L"");
 std::wstring CorvaneCopyPath(const std::wstring& dir);
 
 // The self-check as a user types it into a command prompt: "cmd.exe /c" runs the
