@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "app/elevation.h"
+#include "install_steps.h"
 #include "program_driver.h"
 
 namespace {
@@ -172,6 +173,30 @@ TEST(Elevation, TheUnelevatedInstalledProgramRelaunchesAndTheLauncherStartsTheRe
     EXPECT_EQ(exitCode, c.exitCode) << c.name;
     ASSERT_TRUE(EveryStartedProcessEnded()) << c.name;
     EXPECT_EQ(Starts(log), c.starts) << c.name;
+  }
+}
+
+// The installer's last step with this program as the installed one, its folder as
+// the system folder: the resident is started only after a record step that ended
+// with 0, and every start happens in the folder given.
+TEST(Elevation, TheInstallerStartsTheResidentOnlyAfterARecordStepThatEndedWith0) {
+  const std::wstring dir = corvane::RunFolder(L"InstallSteps");
+  ASSERT_TRUE(vdev::PrepareFolder(dir));
+  const std::wstring log = dir + L"\\starts.log";
+  ProgramPlaceText real;
+  ReadProgramPlace(nullptr, &real);
+  const std::wstring folder(real.Program, FolderLength(real.Program) - 1);
+  for (const int recordStepExitCode : {0, 1}) {
+    DeleteFileW(log.c_str());
+    ASSERT_TRUE(SetEnvironmentVariableW(kStandInLog, log.c_str()));
+    ASSERT_TRUE(SetEnvironmentVariableW(kStandInExitCode, std::to_wstring(recordStepExitCode).c_str()));
+    // False either way: the stand-in of the resident ends without a window.
+    EXPECT_FALSE(RecordAndStartInstalledProgram(real.Program, folder.c_str()));
+    SetEnvironmentVariableW(kStandInLog, nullptr);
+    ASSERT_TRUE(EveryStartedProcessEnded());
+    const std::vector<std::string> started = {"[/install /relaunched]", "[]"};
+    EXPECT_EQ(Starts(log), std::vector<std::string>(started.begin(), started.end() - recordStepExitCode))
+        << recordStepExitCode;
   }
 }
 
