@@ -546,6 +546,12 @@ TEST_F(CoreTest, CheckTypedIntoCmdReportsAndStartsNoResident) {
     if (!form.Piped) EXPECT_EQ(code, 1u);
     EXPECT_EQ(FindWindowW(kControlWindowClass, nullptr), nullptr);
   }
+  // Wine's cmd gives "|" a file: a real pipe of the caller's gets the report too.
+  DWORD code = 99;
+  std::string text;
+  ASSERT_TRUE(RunCheckIntoPipe(dir_, &code, &text)) << "the check did not end within 10 s";
+  EXPECT_NE(text.find("(exit code 1)\r\n"), std::string::npos) << "through the pipe:\n" << text;
+  EXPECT_EQ(code, 1u);
 }
 
 }  // namespace

@@ -214,6 +214,25 @@ bool RunCheck(const std::wstring& dir, const std::wstring& program, DWORD* exitC
   return RunInCmd(dir, L"\"\"" + program + L"\" " + typed + L"\"", exitCode) && ReadTextFile(path, text);
 }
 
+bool RunCheckIntoPipe(const std::wstring& dir, DWORD* exitCode, std::string* text) {
+  SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+  HANDLE reader, writer;
+  // Room for the whole report: the pipe is read once the check has ended.
+  if (!PrepareCorvaneCopy(dir) || !CreatePipe(&reader, &writer, &inherited, 65536)) return false;
+  SetHandleInformation(reader, HANDLE_FLAG_INHERIT, 0);
+  Process check;
+  const bool started = StartProgram(dir, CorvaneCopyPath(dir), L"/check", writer, &check);
+  CloseHandle(writer);
+  const bool ended = started && WaitForExit(check, 10000, exitCode);
+  EndProcess(&check);
+  text->clear();
+  char buffer[4096];
+  DWORD got;
+  while (started && ReadFile(reader, buffer, sizeof buffer, &got, nullptr) && got > 0) text->append(buffer, got);
+  CloseHandle(reader);
+  return ended;
+}
+
 bool WaitForExit(const Process& process, DWORD timeoutMs, DWORD* exitCode) {
   if (!process.handle || WaitForSingleObject(process.handle, timeoutMs) != WAIT_OBJECT_0) return false;
   return GetExitCodeProcess(process.handle, exitCode) != 0;

@@ -79,6 +79,10 @@ bool RunInCmd(const std::wstring& dir, const std::wstring& line, DWORD* exitCode
 bool ReadTextFile(const std::wstring& path, std::string* text);
 bool RunCheck(const std::wstring& dir, const std::wstring& program, DWORD* exitCode, std::string* text,
               const std::wstring& typed = kCheckToFile);
+// "/check" of CorvaneCopyPath(DIR) started directly with a pipe as its standard output
+// (Wine's cmd gives the left side of "|" a file): true when it ended within 10 s; its
+// exit code and what it wrote into the pipe in the outputs.
+bool RunCheckIntoPipe(const std::wstring& dir, DWORD* exitCode, std::string* text);
 
 // True when the process ended within the time; its exit code in *exitCode.
 bool WaitForExit(const Process& process, DWORD timeoutMs, DWORD* exitCode);
