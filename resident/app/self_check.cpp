@@ -128,13 +128,7 @@ void SendState(CheckFacts* facts, FeatureSendRecord* record) {
 void ReadRecordEntry(const WCHAR* keyPath, const WCHAR* valueName, const WCHAR* self, RecordEntryFacts* entry,
                      WCHAR (&command)[2 * PROGRAM_PATH_CAPACITY]) {
   command[0] = L'\0';
-  HKEY key;
-  LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key);
-  if (status == ERROR_SUCCESS) {
-    DWORD size = sizeof(command);
-    status = RegGetValueW(key, nullptr, valueName, RRF_RT_REG_SZ, nullptr, command, &size);
-    RegCloseKey(key);
-  }
+  LSTATUS status = ReadRecordText(keyPath, valueName, command, sizeof(command));
   entry->ReadError = static_cast<std::uint32_t>(status);
   entry->Command = command;
   if (status != ERROR_SUCCESS) return;

@@ -8,6 +8,7 @@
 #include "keyboard/feature_channel.h"
 #include "keyboard/feature_report.h"
 #include "registration/file_aside.h"
+#include "registration/install_record.h"
 #include "registration/install_record_values.h"
 #include "registration/program_file.h"
 #include "registration/record_rules.h"
@@ -38,14 +39,7 @@ bool RemoveEntryValues(HKEY entry) {
 // value names none (Missing), one that cannot be read cannot be compared.
 NamedProgram RecordedProgram(const WCHAR* keyPath, const WCHAR* valueName, const WCHAR* self) {
   WCHAR command[2 * PROGRAM_PATH_CAPACITY];
-  // Older Windows ignore RegGetValueW's own view flags: the key is opened in the 64-bit view.
-  HKEY key;
-  LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key);
-  if (status == ERROR_SUCCESS) {
-    DWORD size = sizeof(command);
-    status = RegGetValueW(key, nullptr, valueName, RRF_RT_REG_SZ, nullptr, command, &size);
-    RegCloseKey(key);
-  }
+  LSTATUS status = ReadRecordText(keyPath, valueName, command, sizeof(command));
   if (status == ERROR_FILE_NOT_FOUND) return NamedProgram::Missing;
   if (status != ERROR_SUCCESS) return NamedProgram::NotCompared;
   WCHAR program[RECORDED_PATH_CAPACITY];

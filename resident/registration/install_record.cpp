@@ -30,6 +30,16 @@ std::uint64_t FileSizeOf(const WCHAR* path) {
 
 }  // namespace
 
+LSTATUS ReadRecordText(const WCHAR* keyPath, const WCHAR* valueName, WCHAR* text, DWORD bytes) {
+  // Older Windows ignore RegGetValueW's own view flags: the key is opened in the 64-bit view.
+  HKEY key;
+  LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key);
+  if (status != ERROR_SUCCESS) return status;
+  status = RegGetValueW(key, nullptr, valueName, RRF_RT_REG_SZ, nullptr, text, &bytes);
+  RegCloseKey(key);
+  return status;
+}
+
 void ReadFileVersion(const WCHAR* path, WORD (&version)[4]) {
   for (WORD& component : version) component = 0;
   DWORD size = GetFileVersionInfoSizeW(path, nullptr);

@@ -99,10 +99,17 @@ bool Install(Process* corvane) {
   std::wstring command = L"\"" + corvane::ProgramFolder() + L"\\Install_Corvane.exe\"";
   if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &installer))
     return false;
-  WaitForSingleObject(installer.hProcess, 10000);
+  DWORD code = STILL_ACTIVE;
+  if (WaitForSingleObject(installer.hProcess, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(installer.hProcess, &code);
   CloseHandle(installer.hThread);
   CloseHandle(installer.hProcess);
-  Say("the installer has quit");
+  if (code == STILL_ACTIVE) {
+    Say("the installer did not end within a minute");
+    return false;
+  }
+  printf("%7.3f s  the installer exited with code %lu (0: written, recorded and resident)\n",
+         (GetTickCount() - g_start) / 1000.0, code);
+  if (code != 0) return false;
 
   HWND window = nullptr;
   corvane::WaitUntil(10000, [&] { return (window = FindWindowW(corvane::kControlWindowClass, nullptr)) != nullptr; });
@@ -112,7 +119,7 @@ bool Install(Process* corvane) {
   wchar_t image[MAX_PATH];
   DWORD length = MAX_PATH;
   if (!corvane->handle || !QueryFullProcessImageNameW(corvane->handle, 0, image, &length)) return false;
-  printf("%7.3f s  Corvane is resident: %ls /install\n", (GetTickCount() - g_start) / 1000.0, image);
+  printf("%7.3f s  Corvane is resident: %ls\n", (GetTickCount() - g_start) / 1000.0, image);
   return true;
 }
 

@@ -465,7 +465,9 @@ TEST_F(InstallerTest, UnwritableTargetIsLeftUntouchedAndReported) {
     Process installer = StartInstaller();
     EXPECT_EQ(ExitCodeOf(installer), 1u);
     if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);
-    if (folderAtTemporaryPath) EXPECT_TRUE(RemoveDirectoryW(TemporaryPath().c_str()));
+    if (folderAtTemporaryPath) {
+      EXPECT_TRUE(RemoveDirectoryW(TemporaryPath().c_str()));
+    }
 
     EXPECT_TRUE(AtTarget() == previous) << "the target changed";
     before.erase(L"Corvane.exe.new");

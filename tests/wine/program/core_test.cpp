@@ -543,7 +543,9 @@ TEST_F(CoreTest, CheckTypedIntoCmdReportsAndStartsNoResident) {
                              "(exit code 1)\r\n"}) {
       EXPECT_NE(text.find(line), std::string::npos) << "no line " << line << " in\n" << text;
     }
-    if (!form.Piped) EXPECT_EQ(code, 1u);
+    if (!form.Piped) {
+      EXPECT_EQ(code, 1u);
+    }
     EXPECT_EQ(FindWindowW(kControlWindowClass, nullptr), nullptr);
   }
   // Wine's cmd gives "|" a file: a real pipe of the caller's gets the report too.
