@@ -124,15 +124,13 @@ bool Install(Process* corvane) {
 }
 
 // The self-check exactly as the read-me prints it, typed into the Run dialog's form
-// "cmd /c ..."; prints the command, the report it left on the desktop and the exit code.
+// "cmd /c ..."; prints the command, the report it left in the user's folder and the exit code.
 bool RunCheck(const std::wstring& dir) {
-  std::wstring line = corvane::SystemDirectory() + L"\\Corvane.exe /check > \"%USERPROFILE%\\Desktop\\corvane-check.txt\"";
+  std::wstring line = corvane::SystemDirectory() + L"\\Corvane.exe /check > \"%USERPROFILE%\\corvane-check.txt\"";
   wchar_t profile[MAX_PATH];
   DWORD length = GetEnvironmentVariableW(L"USERPROFILE", profile, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return false;
-  std::wstring desktop = std::wstring(profile) + L"\\Desktop";
-  CreateDirectoryW(desktop.c_str(), nullptr);  // a fresh prefix may have none
-  std::wstring report = desktop + L"\\corvane-check.txt";
+  std::wstring report = std::wstring(profile) + L"\\corvane-check.txt";
   DeleteFileW(report.c_str());
   printf("%7.3f s  cmd /c %ls\n", (GetTickCount() - g_start) / 1000.0, line.c_str());
   DWORD code = 99;
