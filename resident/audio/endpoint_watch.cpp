@@ -63,7 +63,12 @@ HRESULT BindDefaultEndpoint(const wchar_t** failure) {
     return result;
   }
   result = App.EndpointVolume->RegisterControlChangeNotify(&VolumeCallback);
-  if (FAILED(result)) *failure = L"RegisterControlChangeNotify fail!";
+  if (FAILED(result)) {
+    *failure = L"RegisterControlChangeNotify fail!";
+    // A volume control that notifies nothing is no bind: the next trigger binds again.
+    ReleaseAndClear(App.EndpointVolume);
+    ReleaseAndClear(App.Device);
+  }
   return result;
 }
 
@@ -171,6 +176,8 @@ bool RefreshEndpointMute() {
   // Another failure leaves the stored state, which the notifications kept.
   return AudioObjectsGone(static_cast<std::uint32_t>(result)) && RestartEndpointWatch();
 }
+
+bool EndpointWatched() { return App.EndpointVolume != nullptr; }
 
 void StopEndpointWatch() {
   // Unregister before releasing what the callback was registered with.
