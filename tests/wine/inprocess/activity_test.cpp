@@ -8,6 +8,7 @@
 #include <stddef.h>
 #include <wtsapi32.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -185,6 +186,44 @@ BOOL WINAPI RecordSessionRelease(HWND window) {
   return TRUE;
 }
 
+BOOL WINAPI RefuseSessionRegistrationOnce(HWND, DWORD) {
+  Registrations.push_back("sessions");
+  if (Registrations.size() > 1) return TRUE;
+  SetLastError(RPC_S_INVALID_BINDING);
+  return FALSE;
+}
+
+using SessionRegistration = ControlWindowTest;
+
+// Too early at log-on the registration is refused until the session services'
+// event is set: then, and not before, the window registers again.
+TEST_F(SessionRegistration, RefusedTooEarlyItRegistersAgainOnceTheServicesAreUp) {
+  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, L"Global\\TermSrvReadyEvent");
+  ASSERT_NE(ready, nullptr);
+  ASSERT_TRUE(DestroyWindow(App.Window));
+  void** slot = ImportSlot("wtsapi32.dll", "WTSRegisterSessionNotification");
+  ASSERT_NE(slot, nullptr);
+  void* real = *slot;
+  WriteSlot(slot, reinterpret_cast<void*>(&RefuseSessionRegistrationOnce));
+  Registrations.clear();
+  const bool created = CreateMainWindow(GetModuleHandleW(nullptr));
+  const size_t beforeTheEvent = Registrations.size();
+  SetEvent(ready);
+  const DWORD start = GetTickCount();
+  MSG message;
+  while (created && Registrations.size() < 2 && GetTickCount() - start < 5000) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_POSTMESSAGE);
+    while (PeekMessageW(&message, App.Window, WM_SESSION_SERVICES_READY, WM_SESSION_SERVICES_READY, PM_REMOVE))
+      DispatchMessageW(&message);
+  }
+  WriteSlot(slot, real);
+  CloseHandle(ready);
+  ASSERT_TRUE(created);
+  EXPECT_EQ(beforeTheEvent, 1u);
+  EXPECT_EQ(Registrations.size(), 2u);
+  EXPECT_TRUE(App.SessionNotify);
+}
+
 // The window created anew with recorders in front of the registration calls.
 TEST_F(LidSwitch, CreationAsksForUsbArrivalsAndPowerSettingsAsMessagesToTheWindow) {
   ASSERT_TRUE(DestroyWindow(App.Window));
@@ -248,8 +287,35 @@ TEST_F(LidSwitch, OpeningTellsTheKeyboardAndRestartsAPollThatHadRun) {
   EXPECT_EQ(App.LidClosed, 0u);
   EXPECT_EQ(NewReports(), ReportsOnEveryKeyboardInterface("00 a2 00 00 00 00 00 00 00"));
   EXPECT_TRUE(TimerPending(TIMER_LOCK_POLL));
-  // Opening starts no period by itself.
-  EXPECT_FALSE(TimerPending(TIMER_RESEND));
+  EXPECT_TRUE(TimerPending(TIMER_RESEND)) << "opening opens a period";
+}
+
+// Where the lid's state comes beside resume and the display is not documented: in
+// every order, each resend tick after the lid opened sends, none before.
+TEST_F(LidSwitch, InEveryOrderOfResumeDisplayOnAndOpeningTheLightFollowsOnceTheLidIsOpen) {
+  DWORD on = 1, open = 1, closed = 0;
+  GuardedRecord displayOn = SettingRecord(kDisplayState, &on, sizeof(on));
+  GuardedRecord opened = SettingRecord(kLidSwitch, &open, sizeof(open));
+  GuardedRecord shut = SettingRecord(kLidSwitch, &closed, sizeof(closed));
+  const LPARAM events[][2] = {{PBT_APMRESUMEAUTOMATIC, 0}, {PBT_POWERSETTINGCHANGE, displayOn.lparam()},
+                              {PBT_POWERSETTINGCHANGE, opened.lparam()}};
+  int order[] = {0, 1, 2};
+  do {
+    SendMessageW(App.Window, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, shut.lparam());
+    std::vector<bool> sent, expected;
+    for (int event : order) {
+      SendMessageW(App.Window, WM_POWERBROADCAST, events[event][0], events[event][1]);
+      expected.push_back(App.LidClosed == 0);
+      const std::vector<std::string> before = NewReports();
+      // The tick as the timer would bring it.
+      if (TimerPending(TIMER_RESEND)) SendMessageW(App.Window, WM_TIMER, TIMER_RESEND, 0);
+      Deliver(TakePosted());
+      const std::vector<std::string> after = NewReports();
+      sent.push_back(std::any_of(after.begin() + before.size(), after.end(),
+                                 [](const std::string& report) { return report.find(": 00 a1 ") != std::string::npos; }));
+    }
+    EXPECT_EQ(sent, expected) << "order " << order[0] << order[1] << order[2];
+  } while (std::next_permutation(order, order + 3));
 }
 
 DWORD WINAPI AnotherSessionAtTheConsole() {
