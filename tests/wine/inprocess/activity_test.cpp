@@ -175,53 +175,18 @@ HPOWERNOTIFY WINAPI RecordPowerRegistration(HANDLE recipient, LPCGUID setting, D
 
 BOOL WINAPI ForgetRegistration(HANDLE) { return TRUE; }
 
+// The first is refused, as before the session services are up early at log-on.
+int SessionRegistrations = 0;
 BOOL WINAPI RecordSessionRegistration(HWND window, DWORD flags) {
   Registrations.push_back("sessions flags " + std::to_string(flags) +
                           (window == App.Window ? " to the window" : " elsewhere"));
-  return TRUE;
+  SetLastError(RPC_S_INVALID_BINDING);
+  return ++SessionRegistrations > 1;
 }
 
 BOOL WINAPI RecordSessionRelease(HWND window) {
   Registrations.push_back(window == App.Window ? "sessions released by the window" : "sessions released elsewhere");
   return TRUE;
-}
-
-BOOL WINAPI RefuseSessionRegistrationOnce(HWND, DWORD) {
-  Registrations.push_back("sessions");
-  if (Registrations.size() > 1) return TRUE;
-  SetLastError(RPC_S_INVALID_BINDING);
-  return FALSE;
-}
-
-using SessionRegistration = ControlWindowTest;
-
-// Too early at log-on the registration is refused until the session services'
-// event is set: then, and not before, the window registers again.
-TEST_F(SessionRegistration, RefusedTooEarlyItRegistersAgainOnceTheServicesAreUp) {
-  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, L"Global\\TermSrvReadyEvent");
-  ASSERT_NE(ready, nullptr);
-  ASSERT_TRUE(DestroyWindow(App.Window));
-  void** slot = ImportSlot("wtsapi32.dll", "WTSRegisterSessionNotification");
-  ASSERT_NE(slot, nullptr);
-  void* real = *slot;
-  WriteSlot(slot, reinterpret_cast<void*>(&RefuseSessionRegistrationOnce));
-  Registrations.clear();
-  const bool created = CreateMainWindow(GetModuleHandleW(nullptr));
-  const size_t beforeTheEvent = Registrations.size();
-  SetEvent(ready);
-  const DWORD start = GetTickCount();
-  MSG message;
-  while (created && Registrations.size() < 2 && GetTickCount() - start < 5000) {
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_POSTMESSAGE);
-    while (PeekMessageW(&message, App.Window, WM_SESSION_SERVICES_READY, WM_SESSION_SERVICES_READY, PM_REMOVE))
-      DispatchMessageW(&message);
-  }
-  WriteSlot(slot, real);
-  CloseHandle(ready);
-  ASSERT_TRUE(created);
-  EXPECT_EQ(beforeTheEvent, 1u);
-  EXPECT_EQ(Registrations.size(), 2u);
-  EXPECT_TRUE(App.SessionNotify);
 }
 
 // The window created anew with recorders in front of the registration calls.
@@ -247,8 +212,20 @@ TEST_F(LidSwitch, CreationAsksForUsbArrivalsAndPowerSettingsAsMessagesToTheWindo
     WriteSlot(slot, recorders[i].recorder);
   }
   Registrations.clear();
-  const bool created = CreateMainWindow(GetModuleHandleW(nullptr));
+  SessionRegistrations = 0;
+  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, L"Global\\TermSrvReadyEvent");
+  const bool created = ready && CreateMainWindow(GetModuleHandleW(nullptr));
+  if (created) Registrations.push_back("session services ready");
+  if (created) SetEvent(ready);
+  MSG message;
+  for (const DWORD start = GetTickCount();
+       created && Registrations.back() == "session services ready" && GetTickCount() - start < 5000;) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_POSTMESSAGE);
+    if (PeekMessageW(&message, App.Window, WM_SESSION_SERVICES_READY, WM_SESSION_SERVICES_READY, PM_REMOVE))
+      DispatchMessageW(&message);
+  }
   if (created) DestroyWindow(App.Window);
+  if (ready) CloseHandle(ready);
   for (size_t i = 0; i < ARRAYSIZE(recorders); ++i)
     WriteSlot(ImportSlot(recorders[i].dll, recorders[i].function), real[i]);
   ASSERT_TRUE(created);
@@ -257,7 +234,9 @@ TEST_F(LidSwitch, CreationAsksForUsbArrivalsAndPowerSettingsAsMessagesToTheWindo
       "device type 5 size ok flags 0 class f18a0e88-c30c to the window",
       "power setting ba3e0f4d-b817 flags 0 to the window",  // the lid switch
       "power setting 6fe69556-704a flags 0 to the window",  // the console's display
-      "sessions flags 0 to the window",                     // NOTIFY_FOR_THIS_SESSION
+      "sessions flags 0 to the window",                     // NOTIFY_FOR_THIS_SESSION, refused
+      "session services ready",                             // the test sets their event
+      "sessions flags 0 to the window",
       "sessions released by the window",
   };
   EXPECT_EQ(Registrations, expected);
