@@ -2,7 +2,9 @@
 
 namespace {
 
-// Bits 0-3 mark the answer, 4-8 the flags, 9-13 the accepted count, 14-31 the age.
+// Bits 0-3 mark the answer, 4-8 the flags, 9-13 the accepted count, 14-30 the age.
+// Bit 31 stays clear, so that a 32-bit resident's result reads the same in a
+// 64-bit check, whether WoW64 extends it with zeros or with its sign.
 constexpr std::uint32_t MARK = 0xA;
 constexpr std::uint32_t MARK_MASK = 0xF;
 constexpr unsigned FLAG_SHIFT = 4;

@@ -15,7 +15,7 @@ struct ResidentAnswer {
 };
 
 constexpr unsigned RESIDENT_ANSWER_ACCEPTED_LIMIT = 31;
-constexpr std::uint32_t RESIDENT_ANSWER_AGE_LIMIT = 0x3FFFF;  // about 72 hours
+constexpr std::uint32_t RESIDENT_ANSWER_AGE_LIMIT = 0x1FFFF;  // about 36 hours
 
 // Counts beyond the limits are cut to them.
 std::uint32_t PackResidentAnswer(const ResidentAnswer& answer);

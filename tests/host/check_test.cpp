@@ -276,7 +276,7 @@ TEST(CheckReport, EachFailureHasItsLineAndExitCode) {
        L"  last sent 2 h ago, taken by 1 interface", 0},
       {"sent longer ago than the answer counts",
        [](Fixture& f) { f.facts.Resident.SentSecondsAgo = RESIDENT_ANSWER_AGE_LIMIT; },
-       L"  last sent over 72 h ago, taken by 1 interface", 0},
+       L"  last sent over 36 h ago, taken by 1 interface", 0},
       {"session unknown", [](Fixture& f) { f.facts.Session = SessionFacts{false, 0, 1, 5}; },
        L"Session: unknown, error 5: Text of 5.; its resident drives the keyboard as if at the console", 0},
   };
