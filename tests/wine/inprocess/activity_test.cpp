@@ -14,6 +14,7 @@
 
 #include "app/activity_sources.h"
 #include "app/control_window.h"
+#include "app/self_check.h"
 #include "common/control_ids.h"
 #include "inprocess_support.h"
 #include "program_driver.h"
@@ -316,6 +317,7 @@ TEST_F(LidSwitch, WhileAnotherSessionHasTheConsoleStatesAreKeptAndNothingIsSent)
   GuardedRecord shut = SettingRecord(kLidSwitch, &closed, sizeof(closed));
   SendMessageW(App.Window, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, opened.lparam());
   SendMessageW(App.Window, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, shut.lparam());
+  EXPECT_EQ(RunSelfCheck(GetModuleHandleW(nullptr)), 1) << "nor does the self-check send from here";
   WriteSlot(slot, real);
   EXPECT_EQ(App.Mute, 1u);
   EXPECT_EQ(App.LidClosed, 1u);
