@@ -165,6 +165,8 @@ bool RebindEndpoint() {
   return true;
 }
 
+bool EndpointWatched() { return App.EndpointVolume != nullptr; }
+
 bool RefreshEndpointMute() {
   if (!App.EndpointVolume) return RebindEndpoint();
   BOOL muted = FALSE;
@@ -176,8 +178,6 @@ bool RefreshEndpointMute() {
   // Another failure leaves the stored state, which the notifications kept.
   return AudioObjectsGone(static_cast<std::uint32_t>(result)) && RestartEndpointWatch();
 }
-
-bool EndpointWatched() { return App.EndpointVolume != nullptr; }
 
 void StopEndpointWatch() {
   // Unregister before releasing what the callback was registered with.
