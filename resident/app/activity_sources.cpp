@@ -7,6 +7,7 @@
 #include "app/activity_rules.h"
 #include "common/app_state.h"
 #include "common/control_ids.h"
+#include "common/resident_answer.h"
 #include "app/resync_timers.h"
 #include "audio/endpoint_watch.h"
 #include "keyboard/device_name.h"
@@ -21,6 +22,9 @@ constexpr GUID LID_SWITCH_SETTING = {0xba3e0f4d, 0xb817, 0x4094, {0xa2, 0xd1, 0x
 constexpr GUID CONSOLE_DISPLAY_SETTING = {0x6fe69556, 0x704a, 0x47a0, {0x8f, 0x24, 0xc2, 0x8d, 0x93, 0x6f, 0xda, 0x47}};
 
 constexpr UINT DEVICE_NAME_CAPACITY = 400;  // characters
+
+// Set once the services that session notifications depend on have started.
+constexpr wchar_t SESSION_SERVICES_READY_EVENT[] = L"Global\\TermSrvReadyEvent";
 
 // Main thread only, like every handler that uses it.
 DeviceMemory InputDevices;
@@ -84,6 +88,35 @@ void ResyncAfterSystemChange() {
   ForceAndRead();
 }
 
+bool RegisterForThisSession() {
+  return WTSRegisterSessionNotification(App.Window, NOTIFY_FOR_THIS_SESSION) != FALSE;
+}
+
+// Thread pool thread: the session services are up; the main thread registers again.
+VOID CALLBACK SessionServicesStarted(PVOID, BOOLEAN) {
+  if (HWND window = CallbackWindow()) PostMessageW(window, WM_SESSION_SERVICES_READY, 0, 0);
+}
+
+void StopAwaitingSessionServices() {
+  // INVALID_HANDLE_VALUE: a callback under way ends first, so none runs after this.
+  if (App.SessionServicesWait) UnregisterWaitEx(App.SessionServicesWait, INVALID_HANDLE_VALUE);
+  if (App.SessionServicesReady) CloseHandle(App.SessionServicesReady);
+  App.SessionServicesWait = nullptr;
+  App.SessionServicesReady = nullptr;
+}
+
+// The thread pool waits for the event, so the message loop stays as it is and
+// nothing polls. Without the event there is nothing to wait for.
+void AwaitSessionServices() {
+  App.SessionServicesReady = OpenEventW(SYNCHRONIZE, FALSE, SESSION_SERVICES_READY_EVENT);
+  if (!App.SessionServicesReady) return;
+  if (!RegisterWaitForSingleObject(&App.SessionServicesWait, App.SessionServicesReady, SessionServicesStarted,
+                                   nullptr, INFINITE, WT_EXECUTEONLYONCE)) {
+    App.SessionServicesWait = nullptr;
+    StopAwaitingSessionServices();
+  }
+}
+
 }  // namespace
 
 void RegisterDeviceArrival() {
@@ -110,10 +143,21 @@ void RegisterLidSwitch() {
 }
 
 void RegisterSessionChanges() {
-  App.SessionNotify = WTSRegisterSessionNotification(App.Window, NOTIFY_FOR_THIS_SESSION) != FALSE;
+  App.SessionNotify = RegisterForThisSession();
+  // Called before the services of Remote Desktop are up, as a start by the Run value
+  // early at log-on can be, the registration fails with this error until they are.
+  if (!App.SessionNotify && GetLastError() == RPC_S_INVALID_BINDING) AwaitSessionServices();
+}
+
+LRESULT OnSessionServicesReady() {
+  StopAwaitingSessionServices();
+  // Once: a second refusal leaves the session's changes unheard.
+  if (!App.SessionNotify) App.SessionNotify = RegisterForThisSession();
+  return 0;
 }
 
 void ReleaseActivityRegistrations() {
+  StopAwaitingSessionServices();
   if (App.UsbDeviceNotify) UnregisterDeviceNotification(App.UsbDeviceNotify);
   if (App.HubNotify) UnregisterDeviceNotification(App.HubNotify);
   if (App.PowerNotify) UnregisterPowerSettingNotification(App.PowerNotify);
@@ -198,6 +242,10 @@ LRESULT OnPowerBroadcast(WPARAM event, LPARAM setting) {
       if (SessionHasTheConsole()) SendKeyboardFeature(FEATURE_CMD_LID, 0);
       // The closed lid stopped the poll; without a restart lock keys would stay deaf.
       if (App.LockPollStarted) StartLockPoll();
+      // A period that a resume or the display opened while the lid was closed died at
+      // its first tick. Windows does not say in which order the three arrive, so the
+      // opening lid opens a period of its own.
+      ResyncAfterSystemChange();
       break;
     case PowerSetting::LidClosed:
       App.LidClosed = 1;
@@ -213,4 +261,19 @@ LRESULT OnPowerBroadcast(WPARAM event, LPARAM setting) {
 LRESULT OnSessionChange(WPARAM event) {
   if (SessionChangeResyncs(event)) ResyncAfterSystemChange();
   return 0;
+}
+
+LRESULT OnCheckQuery() {
+  // A trigger like any other: a resident that lost the audio service binds afresh
+  // here, and the answer is the state after that.
+  ResyncAfterSystemChange();
+  ResidentAnswer answer = {};
+  answer.FollowsOutput = EndpointWatched();
+  answer.DrivesKeyboard = SessionHasTheConsole();
+  answer.LidClosed = App.LidClosed != 0;
+  answer.Muted = App.Mute != 0;
+  answer.Sent = App.MuteSent;
+  answer.Accepted = App.MuteSentAccepted;
+  answer.SentSecondsAgo = (GetTickCount() - App.MuteSentTick) / 1000;
+  return PackResidentAnswer(answer);
 }

@@ -1,6 +1,6 @@
 #pragma once
-// Signs of keyboard activity, the lid switch, resume and the display, and the
-// session's place at the physical console.
+// Signs of keyboard activity, the lid switch, resume and the display, the
+// session's place at the physical console, and the self-check's question.
 #include <windows.h>
 
 void RegisterDeviceArrival();
@@ -8,6 +8,8 @@ bool RegisterRawInput();
 // The lid switch and the console display, both power-setting notifications.
 void RegisterLidSwitch();
 void RegisterSessionChanges();
+// WM_SESSION_SERVICES_READY: the registration that came too early, tried again.
+LRESULT OnSessionServicesReady();
 void ReleaseActivityRegistrations();
 
 // Whether this process's session is attached to the physical console: only then
@@ -21,3 +23,5 @@ void OnRawInput(LPARAM inputHandle);
 LRESULT OnDeviceChange(WPARAM event, LPARAM broadcast);
 LRESULT OnPowerBroadcast(WPARAM event, LPARAM setting);
 LRESULT OnSessionChange(WPARAM event);
+// WM_CHECK_QUERY from the self-check: what this resident holds, a packed ResidentAnswer.
+LRESULT OnCheckQuery();

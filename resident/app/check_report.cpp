@@ -14,6 +14,10 @@ constexpr wchar_t STEP_OUTPUT[] = L"enable or plug in a playback device; until t
 constexpr wchar_t STEP_SUPPORT[] = L"send this report to whoever supports the keyboard";
 constexpr wchar_t STEP_INSTALL[] = L"run Install_Corvane.exe";
 constexpr wchar_t STEP_START[] = L"run Install_Corvane.exe, or log off and on";
+constexpr wchar_t STEP_CONSOLE[] =
+    L"the light follows the session at the physical console; run the check there";
+constexpr std::uint32_t SECONDS_SHOWN_UP_TO = 120;
+constexpr std::uint32_t MINUTES_SHOWN_UP_TO = 120 * 60;
 
 void EndLine(TextWriter& out) { out.Append(L"\r\n"); }
 
@@ -174,7 +178,6 @@ void AppendOtherDevices(TextWriter& out, const FeatureSendRecord& keyboard) {
 }
 
 void AppendKeyboard(TextWriter& out, const CheckFacts& facts) {
-  const FeatureSendRecord& keyboard = *facts.Keyboard;
   out.Append(L"Keyboard: ");
   AppendIdentifiers(out, facts.VendorId, facts.ProductId);
   out.Append(L", report");
@@ -182,6 +185,12 @@ void AppendKeyboard(TextWriter& out, const CheckFacts& facts) {
     out.Append(L' ');
     out.AppendHex(byte, 2);
   }
+  if (!facts.Keyboard) {
+    out.Append(L", not sent: this session is not at the physical console");
+    EndLine(out);
+    return;
+  }
+  const FeatureSendRecord& keyboard = *facts.Keyboard;
   if (!keyboard.Listed) {
     out.Append(L", not sent");
     EndLine(out);
@@ -276,6 +285,55 @@ void AppendRunProgram(TextWriter& out, const CheckFacts& facts) {
   EndLine(out);
 }
 
+// An age in seconds as a person reads it: seconds, then minutes, then hours.
+void AppendAge(TextWriter& out, std::uint32_t seconds) {
+  if (seconds >= RESIDENT_ANSWER_AGE_LIMIT) {
+    out.Append(L"over ");
+    out.AppendNumber(RESIDENT_ANSWER_AGE_LIMIT / 3600);
+    out.Append(L" h");
+  } else if (seconds < SECONDS_SHOWN_UP_TO) {
+    out.AppendNumber(seconds);
+    out.Append(L" s");
+  } else if (seconds < MINUTES_SHOWN_UP_TO) {
+    out.AppendNumber(seconds / 60);
+    out.Append(L" min");
+  } else {
+    out.AppendNumber(seconds / 3600);
+    out.Append(L" h");
+  }
+}
+
+// What the resident said of itself, on two lines of their own.
+void AppendResidentAnswer(TextWriter& out, const CheckFacts& facts) {
+  if (!facts.ResidentAnswered) {
+    if (facts.ResidentAskError != 0) {
+      out.Append(L"  no answer (");
+      AppendError(out, facts, facts.ResidentAskError);
+      out.Append(L"): hung, or another program's window");
+    } else {
+      out.Append(L"  an answer that is not Corvane's: another program's window, or an older Corvane");
+    }
+    EndLine(out);
+    return;
+  }
+  const ResidentAnswer& answer = facts.Resident;
+  out.Append(answer.FollowsOutput ? L"  answers: follows its output" : L"  answers: hears no output");
+  out.Append(answer.DrivesKeyboard ? L", at the physical console" : L", not at the physical console");
+  out.Append(answer.LidClosed ? L", lid closed" : L", lid open");
+  out.Append(answer.Muted ? L", muted" : L", not muted");
+  EndLine(out);
+  if (!answer.Sent) {
+    out.Append(L"  has sent nothing since it started");
+  } else {
+    out.Append(L"  last sent ");
+    AppendAge(out, answer.SentSecondsAgo);
+    out.Append(L" ago, taken by ");
+    out.AppendNumber(answer.Accepted);
+    out.Append(answer.Accepted == 1 ? L" interface" : L" interfaces");
+  }
+  EndLine(out);
+}
+
 void AppendResident(TextWriter& out, const CheckFacts& facts) {
   out.Append(L"Resident: ");
   if (!facts.ResidentRunning) {
@@ -301,6 +359,7 @@ void AppendResident(TextWriter& out, const CheckFacts& facts) {
                  L" (not the program the Run value names)", L" (not compared with the Run value)");
   }
   EndLine(out);
+  AppendResidentAnswer(out, facts);
 }
 
 void AppendResult(TextWriter& out, const CheckFacts& facts) {
@@ -334,6 +393,22 @@ void AppendResult(TextWriter& out, const CheckFacts& facts) {
       out.Append(L"Corvane is not running: ");
       out.Append(STEP_START);
       break;
+    case CheckCause::NotAtConsole:
+      out.Append(L"this session is not the one at the screen: ");
+      out.Append(STEP_CONSOLE);
+      break;
+    case CheckCause::NoAnswer:
+      out.Append(L"Corvane did not answer: end process ");
+      out.AppendNumber(facts.ResidentProcessId);
+      out.Append(L" in Task Manager, then log off and on");
+      break;
+    case CheckCause::ResidentDeaf:
+      out.Append(L"Corvane hears no audio output: ");
+      out.Append(STEP_START);
+      break;
+    case CheckCause::LidClosed:
+      out.Append(L"the lid is closed: Corvane stays silent until it opens");
+      break;
   }
   out.Append(CheckExitCode(facts) == 0 ? L" (exit code 0)" : L" (exit code 1)");
   EndLine(out);
@@ -349,7 +424,7 @@ void AppendSession(TextWriter& out, const CheckFacts& facts) {
     out.Append(L"; its resident drives the keyboard as if at the console");
   } else {
     out.AppendNumber(session.Own);
-    if (SessionDrivesKeyboard(true, session.Own, session.Console)) {
+    if (CheckSessionDrivesKeyboard(facts)) {
       out.Append(L", at the physical console");
     } else {
       out.Append(L", not at the physical console (");
@@ -368,7 +443,13 @@ void AppendSession(TextWriter& out, const CheckFacts& facts) {
 
 }  // namespace
 
+bool CheckSessionDrivesKeyboard(const CheckFacts& facts) {
+  return SessionDrivesKeyboard(facts.Session.Known, facts.Session.Own, facts.Session.Console);
+}
+
 CheckCause FirstCause(const CheckFacts& facts) {
+  // Another session's output and resident say nothing about the light.
+  if (!CheckSessionDrivesKeyboard(facts) || !facts.Keyboard) return CheckCause::NotAtConsole;
   const FeatureSendRecord& keyboard = *facts.Keyboard;
   if (!facts.Output.Found) return CheckCause::NoOutput;
   if (!keyboard.Listed) return CheckCause::DevicesUnlisted;
@@ -376,6 +457,10 @@ CheckCause FirstCause(const CheckFacts& facts) {
   if (keyboard.Accepted == 0) return CheckCause::KeyboardRefused;
   if (!RunProgramExists(facts)) return CheckCause::NotInstalled;
   if (!facts.ResidentRunning) return CheckCause::NotRunning;
+  if (!facts.ResidentAnswered) return CheckCause::NoAnswer;
+  if (!facts.Resident.DrivesKeyboard) return CheckCause::NotAtConsole;
+  if (!facts.Resident.FollowsOutput) return CheckCause::ResidentDeaf;
+  if (facts.Resident.LidClosed) return CheckCause::LidClosed;
   return CheckCause::None;
 }
 

@@ -3,6 +3,7 @@
 // Win32 side gathered. Platform-free, so that every line is tested natively.
 #include <cstdint>
 
+#include "common/resident_answer.h"
 #include "keyboard/feature_report.h"
 #include "registration/record_rules.h"
 
@@ -54,7 +55,7 @@ struct CheckFacts {
   OutputFacts Output;
   std::uint16_t VendorId, ProductId;  // the keyboard this build is for
   unsigned char Report[FEATURE_REPORT_LENGTH];
-  const FeatureSendRecord* Keyboard;
+  const FeatureSendRecord* Keyboard;  // null when the check sent nothing: another session is at the console
   std::uint32_t SendMicroseconds;  // the whole walk
   RecordEntryFacts RunValue, UninstallEntry;
   // The program the Run value names, when it exists: its file version, and whether it
@@ -67,6 +68,9 @@ struct CheckFacts {
   std::uint32_t ResidentPathError;    // the system's error code then
   std::uint16_t ResidentVersion[4];
   Answer ResidentIsRunProgram;        // the same file as the Run value's program
+  bool ResidentAnswered;              // it answered the check's question as Corvane does
+  std::uint32_t ResidentAskError;     // the system's error code when no answer came; 0: an answer not Corvane's
+  ResidentAnswer Resident;            // its answer
   bool LidKnown;             // the power capabilities could be read
   bool LidPresent;
   std::uint32_t LidError;    // the system's error code when they could not
@@ -84,14 +88,22 @@ void FormatCheckReport(const CheckFacts& facts, wchar_t (&text)[CHECK_REPORT_CAP
 // this order; None when everything it needs is in place.
 enum class CheckCause : unsigned char {
   None,
+  NotAtConsole,      // this session, or the resident's, is not at the physical console
   NoOutput,          // no default audio output: the resident does not start
   DevicesUnlisted,   // the HID interfaces could not be listed
   KeyboardNotFound,  // no interface with this build's identifiers
   KeyboardRefused,   // every interface of the keyboard refused the report
   NotInstalled,      // no Run value, or the program it names is missing
   NotRunning,        // no resident in this session
+  NoAnswer,          // the resident's window did not answer as Corvane does
+  ResidentDeaf,      // the resident follows no output, even after binding afresh
+  LidClosed,         // the resident holds the lid closed and stays silent
 };
 CheckCause FirstCause(const CheckFacts& facts);
+
+// Whether the check runs in the session whose resident drives the keyboard; only
+// then does the check itself send to it.
+bool CheckSessionDrivesKeyboard(const CheckFacts& facts);
 
 // 0 when there is no cause: the light follows the mute state. Otherwise 1.
 int CheckExitCode(const CheckFacts& facts);

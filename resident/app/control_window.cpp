@@ -47,14 +47,19 @@ LRESULT OnCreate(HWND window) {
   if (!RegisterRawInput()) return -1;
   RegisterLidSwitch();
   RegisterSessionChanges();
+  // A resident started by the elevated installer runs elevated; the self-check of an
+  // unelevated user must still reach it. The message carries nothing the window reads.
+  ChangeWindowMessageFilterEx(window, WM_CHECK_QUERY, MSGFLT_ALLOW, nullptr);
   return 0;
 }
 
 LRESULT OnMuteState(WPARAM flag) {
   if (App.UninstallReportSent) return 0;
   if (!AcceptMuteState(App.Mute, App.LidClosed != 0, SessionHasTheConsole(), flag)) return 0;
-  SendKeyboardFeature(FEATURE_CMD_MUTE, LOBYTE(flag));
+  App.MuteSentAccepted = SendKeyboardFeature(FEATURE_CMD_MUTE, LOBYTE(flag));
   App.LastActivityTick = GetTickCount();
+  App.MuteSent = true;
+  App.MuteSentTick = App.LastActivityTick;
   return 0;
 }
 
@@ -123,6 +128,8 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_WTSSESSION_CHANGE: return OnSessionChange(wParam);
     case WM_MUTE_STATE: return OnMuteState(lParam == MUTE_STATE_LATEST ? TakeLatest(NotifiedMute) : wParam);
     case WM_ENDPOINT_REACQUIRE: return OnEndpointReacquire();
+    case WM_CHECK_QUERY: return OnCheckQuery();
+    case WM_SESSION_SERVICES_READY: return OnSessionServicesReady();
     case WM_RESYNC_REARM:
       TakeLatest(ResyncRearm);
       StartNotificationResync(WindowTimers());

@@ -10,6 +10,8 @@
 #include "app/check_report.h"
 #include "app/elevation.h"
 #include "app/elevation_rules.h"
+#include "common/control_ids.h"
+#include "common/resident_answer.h"
 #include "keyboard/feature_channel.h"
 #include "keyboard/keyboard_identity.h"
 #include "registration/install_record.h"
@@ -20,6 +22,8 @@
 namespace {
 
 constexpr unsigned NAME_CAPACITY = 256;
+// Long enough for a resident that binds afresh before it answers.
+constexpr UINT RESIDENT_ANSWER_TIMEOUT_MS = 3000;
 
 Answer AnswerOf(bool yes) { return yes ? Answer::Yes : Answer::No; }
 
@@ -112,9 +116,12 @@ void ReadOutput(OutputFacts* output, WCHAR (&name)[NAME_CAPACITY]) {
 }
 
 // Sends the state as the resident does: a state that cannot be read counts as not muted.
+// Only from the session at the physical console, as the resident does: another
+// session's state must not overwrite the light of the user at the screen.
 void SendState(CheckFacts* facts, FeatureSendRecord* record) {
   const unsigned char value = facts->Output.FailedStep == nullptr && facts->Output.Muted ? 1 : 0;
   BuildFeatureReport(FEATURE_CMD_MUTE, value, facts->Report);
+  if (!CheckSessionDrivesKeyboard(*facts)) return;
   LARGE_INTEGER frequency, start, end;
   QueryPerformanceFrequency(&frequency);
   QueryPerformanceCounter(&start);
@@ -176,6 +183,21 @@ void ReadRunProgram(CheckFacts* facts) {
   facts->RunProgramInSystemFolder = InSystemFolderOfItsBitness(program);
 }
 
+// The resident's own account of what it holds. Sent, not posted, so that the answer
+// comes back to this process only; a hung resident (SMTO_ABORTIFHUNG) or one busy
+// beyond the time-out gives none.
+void AskResident(HWND window, CheckFacts* facts) {
+  DWORD_PTR result = 0;
+  if (!SendMessageTimeoutW(window, WM_CHECK_QUERY, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG, RESIDENT_ANSWER_TIMEOUT_MS,
+                           &result)) {
+    facts->ResidentAskError = GetLastError();
+    // Earlier Windows versions report a time-out with no error code.
+    if (facts->ResidentAskError == ERROR_SUCCESS) facts->ResidentAskError = ERROR_TIMEOUT;
+    return;
+  }
+  facts->ResidentAnswered = UnpackResidentAnswer(result, &facts->Resident);
+}
+
 // The resident of this session: FindWindowW sees the windows of this desktop only.
 void FindResident(HINSTANCE instance, CheckFacts* facts, WCHAR (&path)[PROGRAM_PATH_CAPACITY]) {
   WCHAR className[100];
@@ -185,6 +207,7 @@ void FindResident(HINSTANCE instance, CheckFacts* facts, WCHAR (&path)[PROGRAM_P
   facts->ResidentRunning = window && GetWindowThreadProcessId(window, &processId) != 0;
   facts->ResidentProcessId = processId;
   if (!facts->ResidentRunning) return;
+  AskResident(window, facts);
   HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
   DWORD length = PROGRAM_PATH_CAPACITY;
   if (process && QueryFullProcessImageNameW(process, 0, path, &length)) {
@@ -283,13 +306,13 @@ int RunSelfCheck(HINSTANCE instance) {
 
   facts.VendorId = KeyboardVendorId;
   facts.ProductId = KeyboardProductId;
+  ReadSession(&facts);
   SendState(&facts, &record);
   ReadRecordEntry(RUN_KEY, PROGRAM_VALUE_NAME, path, &facts.RunValue, runCommand);
   ReadRecordEntry(UNINSTALL_KEY, L"UninstallString", path, &facts.UninstallEntry, uninstallCommand);
   ReadRunProgram(&facts);
   FindResident(instance, &facts, residentPath);
   ReadLid(&facts);
-  ReadSession(&facts);
 
   FormatCheckReport(facts, text);
   const int exitCode = CheckExitCode(facts);

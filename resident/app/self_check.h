@@ -2,7 +2,9 @@
 #include <windows.h>
 
 // "Corvane.exe /check": sends the current mute state to the keyboard once, as the
-// resident would, and reports what the program, the output, the keyboard, the
-// installation, a running resident and the machine look like. Changes nothing
-// else and needs no rights; a running resident is left alone. Returns the exit code.
+// resident would (from the session at the physical console only), asks a running
+// resident what it holds, and reports what the program, the output, the keyboard,
+// the installation, the resident and the machine look like. Changes nothing else
+// and needs no rights; the question is a trigger for the resident like any other.
+// Returns the exit code.
 int RunSelfCheck(HINSTANCE instance);

@@ -63,7 +63,12 @@ HRESULT BindDefaultEndpoint(const wchar_t** failure) {
     return result;
   }
   result = App.EndpointVolume->RegisterControlChangeNotify(&VolumeCallback);
-  if (FAILED(result)) *failure = L"RegisterControlChangeNotify fail!";
+  if (FAILED(result)) {
+    *failure = L"RegisterControlChangeNotify fail!";
+    // A volume control that notifies nothing is no bind: the next trigger binds again.
+    ReleaseAndClear(App.EndpointVolume);
+    ReleaseAndClear(App.Device);
+  }
   return result;
 }
 
@@ -159,6 +164,8 @@ bool RebindEndpoint() {
   ReadEndpointMute();  // an unreadable state counts as not muted; the bind stands
   return true;
 }
+
+bool EndpointWatched() { return App.EndpointVolume != nullptr; }
 
 bool RefreshEndpointMute() {
   if (!App.EndpointVolume) return RebindEndpoint();

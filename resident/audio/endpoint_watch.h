@@ -57,4 +57,7 @@ bool RebindEndpoint();
 // endpoint died) it takes everything afresh. False when the state could not be
 // read: the stored one stands and the next trigger tries again.
 bool RefreshEndpointMute();
+// Whether an endpoint is bound with the volume callback registered: only then are
+// other applications' changes heard.
+bool EndpointWatched();
 void StopEndpointWatch();

@@ -17,10 +17,15 @@ struct AppState {
   HPOWERNOTIFY PowerNotify;
   HPOWERNOTIFY DisplayNotify;    // the console display's state, for resumes that bring no PBT_APMRESUMEAUTOMATIC
   bool SessionNotify;            // WTSRegisterSessionNotification succeeded
+  HANDLE SessionServicesReady;   // the event awaited after a registration that came too early
+  HANDLE SessionServicesWait;    // the thread pool's wait on it
   HDEVNOTIFY HubNotify;
   HDEVNOTIFY UsbDeviceNotify;
   std::uint32_t LidClosed;
   std::uint32_t Mute;
+  bool MuteSent;                 // the mute state went to the keyboard since start-up
+  std::uint32_t MuteSentTick;    // when it last did
+  unsigned MuteSentAccepted;     // how many interfaces took it then
   bool UninstallReportSent;      // the indicator is off for good: nothing more goes to the keyboard
   GUID ContextGuid;              // written before the audio bind, read by the callbacks
   HWND Window;                   // null until WM_CREATE, read by the callbacks

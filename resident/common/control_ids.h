@@ -9,6 +9,10 @@ constexpr unsigned WM_ENDPOINT_REACQUIRE = 0x403;  // no parameters
 // window's timers themselves; they post these and the main thread re-arms.
 constexpr unsigned WM_RESYNC_REARM = 0x404;     // re-arm the notification's period (TIMER_RESEND, TIMER_WINDOW_END)
 constexpr unsigned WM_REACQUIRE_REARM = 0x405;  // re-arm TIMER_REACQUIRE (200)
+// Sent by the self-check, from another process; answered with a packed ResidentAnswer.
+constexpr unsigned WM_CHECK_QUERY = 0x406;
+// Posted from the thread pool once the session services are up; no parameters.
+constexpr unsigned WM_SESSION_SERVICES_READY = 0x407;
 // lParam of the audio callbacks' WM_MUTE_STATE: the message stands for every change
 // since the last one, and the window sends the newest flag handed over, not wParam.
 constexpr long MUTE_STATE_LATEST = 1;

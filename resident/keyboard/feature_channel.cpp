@@ -24,9 +24,9 @@ void RecordKeyboardSend(FeatureSendRecord* record, const WCHAR* path, bool accep
 }
 
 // Opens one interface briefly and sends the report when it belongs to the keyboard.
-// True when it did.
+// True when it did; *accepted counts the interfaces that took it.
 bool SendToInterface(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData,
-                     unsigned char (&report)[FEATURE_REPORT_LENGTH], FeatureSendRecord* record) {
+                     unsigned char (&report)[FEATURE_REPORT_LENGTH], FeatureSendRecord* record, unsigned* accepted) {
   DWORD required = 0;
   SetupDiGetDeviceInterfaceDetailW(set, interfaceData, nullptr, 0, &required, nullptr);
   if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) return false;
@@ -47,8 +47,9 @@ bool SendToInterface(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData,
       const bool identified = HidD_GetAttributes(device, &attributes) != FALSE;
       keyboard = identified && attributes.VendorID == KeyboardVendorId && attributes.ProductID == KeyboardProductId;
       if (keyboard) {
-        const bool accepted = HidD_SetFeature(device, report, FEATURE_REPORT_LENGTH);
-        if (record) RecordKeyboardSend(record, detail->DevicePath, accepted, accepted ? 0 : GetLastError());
+        const bool took = HidD_SetFeature(device, report, FEATURE_REPORT_LENGTH);
+        if (record) RecordKeyboardSend(record, detail->DevicePath, took, took ? 0 : GetLastError());
+        if (took) ++*accepted;
       } else if (identified && record) {
         RecordOtherDevice(record, attributes.VendorID, attributes.ProductID);
       }
@@ -61,14 +62,14 @@ bool SendToInterface(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData,
 
 }  // namespace
 
-void SendKeyboardFeature(BYTE command, BYTE value, FeatureSendRecord* record) {
+unsigned SendKeyboardFeature(BYTE command, BYTE value, FeatureSendRecord* record) {
   if (record) *record = FeatureSendRecord{};
   GUID hidClass;
   HidD_GetHidGuid(&hidClass);
   HDEVINFO set = SetupDiGetClassDevsW(&hidClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
   if (set == INVALID_HANDLE_VALUE) {
     if (record) record->ListError = GetLastError();
-    return;
+    return 0;
   }
   if (record) record->Listed = true;
 
@@ -77,8 +78,10 @@ void SendKeyboardFeature(BYTE command, BYTE value, FeatureSendRecord* record) {
   // Every collection of the keyboard gets the report, not only the first one found.
   SP_DEVICE_INTERFACE_DATA interfaceData = {};
   interfaceData.cbSize = sizeof(interfaceData);
+  unsigned accepted = 0;
   for (DWORD index = 0; SetupDiEnumDeviceInterfaces(set, nullptr, &hidClass, index, &interfaceData); ++index) {
-    if (!SendToInterface(set, &interfaceData, report, record) && record) ++record->OtherInterfaces;
+    if (!SendToInterface(set, &interfaceData, report, record, &accepted) && record) ++record->OtherInterfaces;
   }
   SetupDiDestroyDeviceInfoList(set);
+  return accepted;
 }

@@ -3,6 +3,6 @@
 
 #include "keyboard/feature_report.h"
 
-// Sends the command to every present HID interface of the keyboard. With RECORD
-// (the self-check), also notes what each interface answered.
-void SendKeyboardFeature(BYTE command, BYTE value, FeatureSendRecord* record = nullptr);
+// Sends the command to every present HID interface of the keyboard and returns how
+// many took it. With RECORD (the self-check), also notes what each interface answered.
+unsigned SendKeyboardFeature(BYTE command, BYTE value, FeatureSendRecord* record = nullptr);

@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <functional>
 #include <string>
+#include <tuple>
 
 #include "app/check_report.h"
 
@@ -61,6 +62,8 @@ struct Fixture {
     facts.ResidentProcessId = 1234;
     facts.ResidentPath = kPath;
     facts.ResidentIsRunProgram = Answer::Yes;
+    facts.ResidentAnswered = true;
+    facts.Resident = ResidentAnswer{true, true, false, true, true, 1, 12};
     facts.LidKnown = true;
     facts.LidPresent = true;
     facts.DescribeError = Describe;
@@ -95,6 +98,8 @@ TEST(CheckReport, FullReport) {
                 L"Uninstall entry: C:\\Windows\\SysWOW64\\Corvane.exe /uninstall (program exists, this file)\r\n"
                 L"Resident: running, process 1234, Corvane 1.0.0.10\r\n"
                 L"  C:\\Windows\\SysWOW64\\Corvane.exe (the program the Run value names)\r\n"
+                L"  answers: follows its output, at the physical console, lid open, muted\r\n"
+                L"  last sent 12 s ago, taken by 1 interface\r\n"
                 L"Session: 1, at the physical console\r\n"
                 L"Lid: present\r\n"
                 L"Result: the light follows the mute state: an output, the keyboard, the log-on entry and a "
@@ -222,10 +227,56 @@ TEST(CheckReport, EachFailureHasItsLineAndExitCode) {
        },
        L"Lid: unknown, error 50: Text of 50.", 0},
       {"Remote Desktop session", [](Fixture& f) { f.facts.Session.Own = 2; },
-       L"Session: 2, not at the physical console (session 1 is); its resident sends nothing to the keyboard", 0},
+       L"Session: 2, not at the physical console (session 1 is); its resident sends nothing to the keyboard", 1},
       {"console being attached", [](Fixture& f) { f.facts.Session.Console = 0xFFFFFFFF; },
        L"Session: 1, not at the physical console (no session is attached to it now); its resident sends nothing to "
-       L"the keyboard", 0},
+       L"the keyboard", 1},
+      {"another session's check sends nothing, nor counts its output",
+       [](Fixture& f) {
+         f.facts.Session.Own = 2;
+         f.facts.Keyboard = nullptr;
+         f.facts.Output.Found = false;
+       },
+       L"Keyboard: VID_1209&PID_0001, report 00 A1 01 00 00 00 00 00 00, not sent: this session is not at the "
+       L"physical console", 1},
+      {"another session's check, result",
+       [](Fixture& f) {
+         f.facts.Session.Own = 2;
+         f.facts.Keyboard = nullptr;
+       },
+       L"Result: this session is not the one at the screen: the light follows the session at the physical console; "
+       L"run the check there (exit code 1)", 1},
+      {"resident in another session, lid closed",
+       [](Fixture& f) { f.facts.Resident = ResidentAnswer{true, false, true, false, true, 1, 12}; },
+       L"Result: this session is not the one at the screen: the light follows the session at the physical console; "
+       L"run the check there (exit code 1)", 1},
+      {"resident's answer, each flag the other way",
+       [](Fixture& f) { f.facts.Resident = ResidentAnswer{false, false, true, false, true, 1, 12}; },
+       L"  answers: hears no output, not at the physical console, lid closed, not muted", 1},
+      {"resident hears nothing",
+       [](Fixture& f) { f.facts.Resident.FollowsOutput = false; },
+       L"Result: Corvane hears no audio output: run Install_Corvane.exe, or log off and on (exit code 1)", 1},
+      {"lid closed", [](Fixture& f) { f.facts.Resident.LidClosed = true; },
+       L"Result: the lid is closed: Corvane stays silent until it opens (exit code 1)", 1},
+      {"resident hung", [](Fixture& f) { f.facts.ResidentAnswered = false; f.facts.ResidentAskError = 1460; },
+       L"  no answer (error 1460: Text of 1460.): hung, or another program's window", 1},
+      {"resident hung, result", [](Fixture& f) { f.facts.ResidentAnswered = false; f.facts.ResidentAskError = 1460; },
+       L"Result: Corvane did not answer: end process 1234 in Task Manager, then log off and on (exit code 1)", 1},
+      {"foreign window", [](Fixture& f) { f.facts.ResidentAnswered = false; },
+       L"  an answer that is not Corvane's: another program's window, or an older Corvane", 1},
+      {"resident never sent", [](Fixture& f) { f.facts.Resident.Sent = false; },
+       L"  has sent nothing since it started", 0},
+      {"sent minutes ago",
+       [](Fixture& f) {
+         f.facts.Resident.SentSecondsAgo = 599;
+         f.facts.Resident.Accepted = 2;
+       },
+       L"  last sent 9 min ago, taken by 2 interfaces", 0},
+      {"sent hours ago", [](Fixture& f) { f.facts.Resident.SentSecondsAgo = 7200; },
+       L"  last sent 2 h ago, taken by 1 interface", 0},
+      {"sent longer ago than the answer counts",
+       [](Fixture& f) { f.facts.Resident.SentSecondsAgo = RESIDENT_ANSWER_AGE_LIMIT; },
+       L"  last sent over 36 h ago, taken by 1 interface", 0},
       {"session unknown", [](Fixture& f) { f.facts.Session = SessionFacts{false, 0, 1, 5}; },
        L"Session: unknown, error 5: Text of 5.; its resident drives the keyboard as if at the console", 0},
   };
@@ -237,6 +288,26 @@ TEST(CheckReport, EachFailureHasItsLineAndExitCode) {
     EXPECT_NE(text.find(L"\n" + variant.Line + L"\r\n"), std::wstring::npos) << testing::PrintToString(text);
     EXPECT_EQ(CheckExitCode(fixture.facts), variant.ExitCode);
   }
+}
+
+// Each field in its own bits, the counts cut to what they hold; nothing without the mark passes.
+TEST(CheckReport, ResidentAnswerPackedAndRead) {
+  auto fields = [](const ResidentAnswer& a) {
+    return std::make_tuple(a.FollowsOutput, a.DrivesKeyboard, a.LidClosed, a.Muted, a.Sent, a.Accepted,
+                           a.SentSecondsAgo);
+  };
+  const ResidentAnswer answers[] = {{true, false, true, false, true, 40, RESIDENT_ANSWER_AGE_LIMIT + 5},
+                                    {false, true, false, true, false, 3, 77}};
+  const ResidentAnswer expected[] = {{true, false, true, false, true, 31, RESIDENT_ANSWER_AGE_LIMIT},
+                                     {false, true, false, true, false, 3, 77}};
+  for (int i = 0; i < 2; ++i) {
+    ResidentAnswer read{};
+    ASSERT_TRUE(UnpackResidentAnswer(PackResidentAnswer(answers[i]), &read));
+    EXPECT_EQ(fields(read), fields(expected[i]));
+  }
+  ResidentAnswer read{};
+  EXPECT_FALSE(UnpackResidentAnswer(0, &read));  // DefWindowProcW of another program's window
+  EXPECT_FALSE(UnpackResidentAnswer(PackResidentAnswer(answers[1]) | 1ull << 32, &read));
 }
 
 TEST(CheckReport, ProgramOfARecordedCommand) {

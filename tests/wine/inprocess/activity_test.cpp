@@ -8,11 +8,13 @@
 #include <stddef.h>
 #include <wtsapi32.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "app/activity_sources.h"
 #include "app/control_window.h"
+#include "app/self_check.h"
 #include "common/control_ids.h"
 #include "inprocess_support.h"
 #include "program_driver.h"
@@ -174,10 +176,13 @@ HPOWERNOTIFY WINAPI RecordPowerRegistration(HANDLE recipient, LPCGUID setting, D
 
 BOOL WINAPI ForgetRegistration(HANDLE) { return TRUE; }
 
+// The first is refused, as before the session services are up early at log-on.
+int SessionRegistrations = 0;
 BOOL WINAPI RecordSessionRegistration(HWND window, DWORD flags) {
   Registrations.push_back("sessions flags " + std::to_string(flags) +
                           (window == App.Window ? " to the window" : " elsewhere"));
-  return TRUE;
+  SetLastError(RPC_S_INVALID_BINDING);
+  return ++SessionRegistrations > 1;
 }
 
 BOOL WINAPI RecordSessionRelease(HWND window) {
@@ -208,8 +213,20 @@ TEST_F(LidSwitch, CreationAsksForUsbArrivalsAndPowerSettingsAsMessagesToTheWindo
     WriteSlot(slot, recorders[i].recorder);
   }
   Registrations.clear();
-  const bool created = CreateMainWindow(GetModuleHandleW(nullptr));
+  SessionRegistrations = 0;
+  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, L"Global\\TermSrvReadyEvent");
+  const bool created = ready && CreateMainWindow(GetModuleHandleW(nullptr));
+  if (created) Registrations.push_back("session services ready");
+  if (created) SetEvent(ready);
+  MSG message;
+  for (const DWORD start = GetTickCount();
+       created && Registrations.back() == "session services ready" && GetTickCount() - start < 5000;) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_POSTMESSAGE);
+    if (PeekMessageW(&message, App.Window, WM_SESSION_SERVICES_READY, WM_SESSION_SERVICES_READY, PM_REMOVE))
+      DispatchMessageW(&message);
+  }
   if (created) DestroyWindow(App.Window);
+  if (ready) CloseHandle(ready);
   for (size_t i = 0; i < ARRAYSIZE(recorders); ++i)
     WriteSlot(ImportSlot(recorders[i].dll, recorders[i].function), real[i]);
   ASSERT_TRUE(created);
@@ -218,7 +235,9 @@ TEST_F(LidSwitch, CreationAsksForUsbArrivalsAndPowerSettingsAsMessagesToTheWindo
       "device type 5 size ok flags 0 class f18a0e88-c30c to the window",
       "power setting ba3e0f4d-b817 flags 0 to the window",  // the lid switch
       "power setting 6fe69556-704a flags 0 to the window",  // the console's display
-      "sessions flags 0 to the window",                     // NOTIFY_FOR_THIS_SESSION
+      "sessions flags 0 to the window",                     // NOTIFY_FOR_THIS_SESSION, refused
+      "session services ready",                             // the test sets their event
+      "sessions flags 0 to the window",
       "sessions released by the window",
   };
   EXPECT_EQ(Registrations, expected);
@@ -248,8 +267,35 @@ TEST_F(LidSwitch, OpeningTellsTheKeyboardAndRestartsAPollThatHadRun) {
   EXPECT_EQ(App.LidClosed, 0u);
   EXPECT_EQ(NewReports(), ReportsOnEveryKeyboardInterface("00 a2 00 00 00 00 00 00 00"));
   EXPECT_TRUE(TimerPending(TIMER_LOCK_POLL));
-  // Opening starts no period by itself.
-  EXPECT_FALSE(TimerPending(TIMER_RESEND));
+  EXPECT_TRUE(TimerPending(TIMER_RESEND)) << "opening opens a period";
+}
+
+// Where the lid's state comes beside resume and the display is not documented: in
+// every order, each resend tick after the lid opened sends, none before.
+TEST_F(LidSwitch, InEveryOrderOfResumeDisplayOnAndOpeningTheLightFollowsOnceTheLidIsOpen) {
+  DWORD on = 1, open = 1, closed = 0;
+  GuardedRecord displayOn = SettingRecord(kDisplayState, &on, sizeof(on));
+  GuardedRecord opened = SettingRecord(kLidSwitch, &open, sizeof(open));
+  GuardedRecord shut = SettingRecord(kLidSwitch, &closed, sizeof(closed));
+  const LPARAM events[][2] = {{PBT_APMRESUMEAUTOMATIC, 0}, {PBT_POWERSETTINGCHANGE, displayOn.lparam()},
+                              {PBT_POWERSETTINGCHANGE, opened.lparam()}};
+  int order[] = {0, 1, 2};
+  do {
+    SendMessageW(App.Window, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, shut.lparam());
+    std::vector<bool> sent, expected;
+    for (int event : order) {
+      SendMessageW(App.Window, WM_POWERBROADCAST, events[event][0], events[event][1]);
+      expected.push_back(App.LidClosed == 0);
+      const std::vector<std::string> before = NewReports();
+      // The tick as the timer would bring it.
+      if (TimerPending(TIMER_RESEND)) SendMessageW(App.Window, WM_TIMER, TIMER_RESEND, 0);
+      Deliver(TakePosted());
+      const std::vector<std::string> after = NewReports();
+      sent.push_back(std::any_of(after.begin() + before.size(), after.end(),
+                                 [](const std::string& report) { return report.find(": 00 a1 ") != std::string::npos; }));
+    }
+    EXPECT_EQ(sent, expected) << "order " << order[0] << order[1] << order[2];
+  } while (std::next_permutation(order, order + 3));
 }
 
 DWORD WINAPI AnotherSessionAtTheConsole() {
@@ -271,6 +317,7 @@ TEST_F(LidSwitch, WhileAnotherSessionHasTheConsoleStatesAreKeptAndNothingIsSent)
   GuardedRecord shut = SettingRecord(kLidSwitch, &closed, sizeof(closed));
   SendMessageW(App.Window, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, opened.lparam());
   SendMessageW(App.Window, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, shut.lparam());
+  EXPECT_EQ(RunSelfCheck(GetModuleHandleW(nullptr)), 1) << "nor does the self-check send from here";
   WriteSlot(slot, real);
   EXPECT_EQ(App.Mute, 1u);
   EXPECT_EQ(App.LidClosed, 1u);

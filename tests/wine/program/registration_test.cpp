@@ -350,6 +350,18 @@ TEST_P(RegistrationInstallTest, WritesTheRecordOfItsOwnFileAndStaysResident) {
   ExpectRecord(dateBefore, dateAfter);
   EXPECT_TRUE(IsRunning(process)) << "the instance did not stay resident";
   EXPECT_NE(FindControlWindow(process.pid), nullptr);
+
+  // The audio service restarts: the resident hears nothing until a trigger. The
+  // check asks it, and its exit code holds for the next mute.
+  ASSERT_TRUE(vdev::SendAudioCommand(dir_, "service-restart"));
+  ASSERT_GE(WaitForAudioEvent(dir_, process.pid, "service-restart", {}, 5000), 0);
+  DWORD code = 99;
+  std::string text;
+  ASSERT_TRUE(RunCheck(dir_, ProgramPath(), &code, &text)) << "no report within 10 s";
+  const size_t beforeMute = ReportCount();
+  ASSERT_TRUE(vdev::SetMute(dir_, true));
+  EXPECT_EQ(WaitForReportOnEach(dir_, beforeMute, process.pid, keyboard_, MuteReport(true), 5000), code == 0) << text;
+  EXPECT_EQ(code, 0u) << text;
 }
 
 INSTANTIATE_TEST_SUITE_P(Places, RegistrationInstallTest,
