@@ -239,8 +239,14 @@ class HandOverTest : public CoreTest, public ::testing::WithParamInterface<const
     EXPECT_TRUE(IsRunning(process));
     SendToControlWindow(process, WM_CLOSE);
     EXPECT_EQ(ExitCodeOf(process), 0u);
-    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", L"Corvane");
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Corvane");
+    // The record lives in the 64-bit view, which a 32-bit test names explicitly.
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
+                      KEY_ALL_ACCESS | KEY_WOW64_64KEY, &key) == ERROR_SUCCESS) {
+      RegDeleteKeyValueW(key, L"Run", L"Corvane");
+      RegDeleteTreeW(key, L"Uninstall\\Corvane");
+      RegCloseKey(key);
+    }
   }
 };
 
