@@ -123,8 +123,10 @@ bool HasResidentWindow(DWORD processId) {
 
 void StopResident() {
   // A resident that does not end in time keeps its file; the rename then fails
-  // and the old program stays in place.
+  // and the old program stays in place. The window of this desktop's resident
+  // also reaches one of an earlier version; the event reaches every session's.
   if (HWND resident = FindWindowW(RESIDENT_CLASS_NAME, nullptr)) EndRunningResident(resident, WM_DESTROY);
+  EndEveryResident();
 }
 
 bool ExtractEmbeddedProgram(HINSTANCE instance, const wchar_t* targetPath) {

@@ -11,9 +11,9 @@ constexpr const wchar_t* RESIDENT_CLASS_NAME = L"CORVANE";
 // stop step could not end is bounded by the same limits.
 constexpr DWORD RECORD_STEP_WAIT_MS = 60000;
 
-// Step 1: tells a running resident to end (WM_DESTROY on its own main thread) and
-// waits, bounded, for its process to exit: Windows refuses to replace the file of
-// a program that is still running.
+// Step 1: tells a running resident to end (WM_DESTROY on its own main thread),
+// then the residents of every session, and waits, bounded, for their processes to
+// exit: Windows refuses to replace the file of a program that is still running.
 void StopResident();
 
 // Step 2: writes the carried program (resource BIN 129) to targetPath. The target

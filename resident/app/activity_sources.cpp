@@ -132,6 +132,12 @@ bool SessionHasTheConsole() {
   return SessionDrivesKeyboard(known, own, WTSGetActiveConsoleSessionId());
 }
 
+bool RunsInServicesSession() {
+  DWORD own = 0;
+  const bool known = ProcessIdToSessionId(GetCurrentProcessId(), &own) != FALSE;
+  return ResidentPlaceFor(known, own, WTSGetActiveConsoleSessionId()) != ResidentPlace::Here;
+}
+
 void StartLockPoll() {
   App.LockBits = ReadLockKeyBits();
   App.LockPollStarted = true;

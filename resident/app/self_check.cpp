@@ -7,6 +7,7 @@
 #include <initguid.h>
 #include <functiondiscoverykeys_devpkey.h>
 
+#include "app/activity_rules.h"
 #include "app/check_report.h"
 #include "app/elevation.h"
 #include "app/elevation_rules.h"
@@ -237,8 +238,9 @@ void WriteUtf8(HANDLE output, const wchar_t* text) {
 }
 
 // A file or pipe of the caller's gets the text as UTF-8; a console it was started
-// from gets it as UTF-16, whatever its code page; otherwise a message box shows it.
-void Deliver(const wchar_t* text, int exitCode) {
+// from gets it as UTF-16, whatever its code page; otherwise a message box shows it,
+// except in session 0, where nobody would see it: the exit code tells alone.
+void Deliver(const wchar_t* text, int exitCode, bool boxSeen) {
   HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
   const DWORD type = output && output != INVALID_HANDLE_VALUE ? GetFileType(output) : FILE_TYPE_UNKNOWN;
   if (type == FILE_TYPE_DISK || type == FILE_TYPE_PIPE) {
@@ -255,7 +257,8 @@ void Deliver(const wchar_t* text, int exitCode) {
       if (shown) return;
     }
   }
-  MessageBoxW(nullptr, text, L"Corvane check", MB_OK | (exitCode == 0 ? MB_ICONINFORMATION : MB_ICONWARNING));
+  if (boxSeen)
+    MessageBoxW(nullptr, text, L"Corvane check", MB_OK | (exitCode == 0 ? MB_ICONINFORMATION : MB_ICONWARNING));
 }
 
 }  // namespace
@@ -293,6 +296,7 @@ int RunSelfCheck(HINSTANCE instance) {
 
   FormatCheckReport(facts, text);
   const int exitCode = CheckExitCode(facts);
-  Deliver(text, exitCode);
+  Deliver(text, exitCode,
+          ResidentPlaceFor(facts.Session.Known, facts.Session.Own, facts.Session.Console) == ResidentPlace::Here);
   return exitCode;
 }
