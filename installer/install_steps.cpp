@@ -101,6 +101,7 @@ HANDLE StartTarget(const wchar_t* targetPath, const wchar_t* parameters, const w
   wsprintfW(commandLine, parameters[0] ? L"\"%s\" %s" : L"\"%s\"", targetPath, parameters);
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
   PROCESS_INFORMATION process;
   if (!CreateProcessW(targetPath, commandLine, nullptr, nullptr, FALSE, 0, nullptr, systemDirectory, &startup,
                       &process))
