@@ -24,7 +24,9 @@ void StopResident();
 bool ExtractEmbeddedProgram(HINSTANCE instance, const wchar_t* targetPath);
 
 // Step 3: the installed program writes its record ("/install /relaunched", the
-// one-shot record step, which takes over from a running resident only once the
+// one-shot record step, which takes over from the running residents only once the
 // record is written), then is started as the resident, in the system directory
-// systemDirectory. True when the record was written and the resident started.
+// systemDirectory: in this session, or from session 0 in the console user's.
+// True when the record was written and the resident runs where one can run now
+// (none with nobody at the console of a session-0 installer).
 bool RecordAndStartInstalledProgram(const wchar_t* targetPath, const wchar_t* systemDirectory);

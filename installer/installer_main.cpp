@@ -6,6 +6,7 @@
 
 #include "common/dll_search.h"
 #include "install_steps.h"
+#include "installer_functions.h"
 #include "registration/hand_over.h"
 #include "res/resource.h"
 
@@ -151,6 +152,7 @@ HANDLE OpenInstallerMutex() {
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   // The installer runs elevated from wherever it was downloaded to.
   RestrictDllSearchToSystemDirectory();
+  LoadInstallerFunctions();
   g_installer.ExitCode = 1;
   LoadStringW(instance, IDS_TITLE, g_installer.Title, TEXT_CAPACITY);
   LoadStringW(instance, IDS_CLASS_NAME, g_installer.ClassName, TEXT_CAPACITY);

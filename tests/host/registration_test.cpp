@@ -10,6 +10,7 @@
 
 #include "app/elevation_rules.h"
 #include "registration/file_aside.h"
+#include "registration/hand_over_rules.h"
 #include "registration/install_record_values.h"
 #include "registration/record_rules.h"
 #include "registration/self_delete_command.h"
@@ -365,6 +366,21 @@ TEST(RenameAside, TriesTheNextNameOnlyWhileTheNameIsTaken) {
   g_namesTaken = 0;
   g_error = 0;
   EXPECT_TRUE(RenameAside(path, 0, FakeRename, aside, fits));
+}
+
+// --- Hand-over ------------------------------------------------------------------
+
+TEST(HandOver, WaitsOnlyForOtherProcessesOfCorvaneExe) {
+  const struct {
+    const wchar_t* Image;
+    std::uint32_t Pid;
+    bool Waited;
+  } cases[] = {
+      {L"Corvane.exe", 30, true},   {L"CORVANE.EXE", 30, true},   // another session's resident
+      {L"Corvane.exe", 10, false},  {L"Corvane.exe", 20, false},  // the caller; its launcher, which waits for it
+      {L"Corvane.exe.new", 30, false}, {L"Corvane.ex", 30, false}, {L"Install_Corvane.exe", 30, false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsAnotherCorvane(c.Image, c.Pid, 10, 20), c.Waited) << c.Pid;
 }
 
 }  // namespace

@@ -16,7 +16,9 @@
 #include <gtest/gtest.h>
 
 #include "app/elevation.h"
+#include "import_slot.h"
 #include "install_steps.h"
+#include "installer_functions.h"
 #include "program_driver.h"
 
 namespace {
@@ -176,9 +178,56 @@ TEST(Elevation, TheUnelevatedInstalledProgramRelaunchesAndTheLauncherStartsTheRe
   }
 }
 
+// The sessions, the console user's token and the start in that user's session, as
+// the installer's last step meets them; Wine has one session and lets every call succeed.
+struct SessionSeams {
+  DWORD Own, Console;
+  DWORD TokenError;  // WTSQueryUserToken fails with it; 0: the test's own token
+  bool StartFails;
+  // What the start in the console user's session was asked for.
+  bool StartedAsUser, Inherits, UserEnvironment;
+  HANDLE Token, GivenToken;
+  std::wstring Desktop;
+};
+SessionSeams g_seams;
+
+BOOL WINAPI SeamSessionOf(DWORD, DWORD* session) {
+  *session = g_seams.Own;
+  return TRUE;
+}
+DWORD WINAPI SeamConsoleSession() { return g_seams.Console; }
+BOOL WINAPI SeamUserToken(ULONG, HANDLE* token) {
+  if (g_seams.TokenError) {
+    SetLastError(g_seams.TokenError);
+    return FALSE;
+  }
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, token)) return FALSE;
+  g_seams.Token = *token;
+  return TRUE;
+}
+BOOL WINAPI SeamStartAsUser(HANDLE token, const wchar_t* application, wchar_t* commandLine,
+                            SECURITY_ATTRIBUTES* processAttributes, SECURITY_ATTRIBUTES* threadAttributes,
+                            BOOL inherit, DWORD flags, void* environment, const wchar_t* folder,
+                            STARTUPINFOW* startup, PROCESS_INFORMATION* process) {
+  g_seams.StartedAsUser = true;
+  g_seams.GivenToken = token;
+  g_seams.Inherits = inherit != FALSE;
+  g_seams.UserEnvironment = environment && (flags & CREATE_UNICODE_ENVIRONMENT);
+  g_seams.Desktop = startup->lpDesktop ? startup->lpDesktop : L"";
+  if (g_seams.StartFails) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  return CreateProcessW(application, commandLine, processAttributes, threadAttributes, inherit, flags, environment,
+                        folder, startup, process);
+}
+
 // The installer's last step with this program as the installed one, its folder as
 // the system folder: the resident is started only after a record step that ended
-// with 0, and every start happens in the folder given.
+// with 0 (a refused registry write ends it with 1), in this session or, from
+// session 0, in the console user's with that user's token, environment and
+// interactive desktop; every start happens in the folder given. The step's result
+// is what a deployment tool sees: the installer's exit code 0 or 1.
 TEST(Elevation, TheInstallerStartsTheResidentOnlyAfterARecordStepThatEndedWith0) {
   const std::wstring dir = corvane::RunFolder(L"InstallSteps");
   ASSERT_TRUE(vdev::PrepareFolder(dir));
@@ -186,18 +235,61 @@ TEST(Elevation, TheInstallerStartsTheResidentOnlyAfterARecordStepThatEndedWith0)
   ProgramPlaceText real;
   ReadProgramPlace(nullptr, &real);
   const std::wstring folder(real.Program, FolderLength(real.Program) - 1);
-  for (const int recordStepExitCode : {0, 1}) {
+  LoadInstallerFunctions();
+  InstallerSys.WTSQueryUserToken = SeamUserToken;
+  const struct {
+    const char* module;
+    const char* function;
+    void* seam;
+  } seams[] = {{"kernel32.dll", "ProcessIdToSessionId", reinterpret_cast<void*>(&SeamSessionOf)},
+               {"kernel32.dll", "WTSGetActiveConsoleSessionId", reinterpret_cast<void*>(&SeamConsoleSession)},
+               {"advapi32.dll", "CreateProcessAsUserW", reinterpret_cast<void*>(&SeamStartAsUser)}};
+  void* realFunctions[3];
+  for (int i = 0; i < 3; ++i) {
+    void** slot = ImportSlot(seams[i].module, seams[i].function);
+    ASSERT_NE(slot, nullptr) << seams[i].function;
+    realFunctions[i] = *slot;
+    WriteSlot(slot, seams[i].seam);
+  }
+
+  const std::vector<std::string> recordOnly = {"[/install /relaunched]"};
+  const std::vector<std::string> recordAndResident = {"[/install /relaunched]", "[]"};
+  const struct {
+    const char* name;
+    int recordStepExitCode;
+    DWORD own, console, tokenError;
+    bool startFails;
+    bool result;  // the stand-in of the resident ends at once: never running
+    bool startedAsUser;
+    const std::vector<std::string>& starts;
+  } cases[] = {
+      {"this session", 0, 1, 1, 0, false, false, false, recordAndResident},
+      {"a refused record", 1, 1, 1, 0, false, false, false, recordOnly},
+      {"SYSTEM, a user at the console", 0, 0, 1, 0, false, false, true, recordAndResident},
+      {"SYSTEM, nobody at the console", 0, 0, 0xFFFFFFFF, 0, false, true, false, recordOnly},
+      {"SYSTEM, nobody signed in there", 0, 0, 1, ERROR_NO_TOKEN, false, true, false, recordOnly},
+      {"SYSTEM, no token to be had", 0, 0, 1, ERROR_ACCESS_DENIED, false, false, false, recordOnly},
+      {"SYSTEM, a start that fails", 0, 0, 1, 0, true, false, true, recordOnly},
+      {"SYSTEM, a refused record", 1, 0, 1, 0, false, false, false, recordOnly},
+  };
+  for (const auto& c : cases) {
+    g_seams = {c.own, c.console, c.tokenError, c.startFails, false, true, false, nullptr, nullptr, L""};
     DeleteFileW(log.c_str());
     ASSERT_TRUE(SetEnvironmentVariableW(kStandInLog, log.c_str()));
-    ASSERT_TRUE(SetEnvironmentVariableW(kStandInExitCode, std::to_wstring(recordStepExitCode).c_str()));
-    // False either way: the stand-in of the resident ends without a window.
-    EXPECT_FALSE(RecordAndStartInstalledProgram(real.Program, folder.c_str()));
+    ASSERT_TRUE(SetEnvironmentVariableW(kStandInExitCode, std::to_wstring(c.recordStepExitCode).c_str()));
+    EXPECT_EQ(RecordAndStartInstalledProgram(real.Program, folder.c_str()), c.result) << c.name;
     SetEnvironmentVariableW(kStandInLog, nullptr);
-    ASSERT_TRUE(EveryStartedProcessEnded());
-    const std::vector<std::string> started = {"[/install /relaunched]", "[]"};
-    EXPECT_EQ(Starts(log), std::vector<std::string>(started.begin(), started.end() - recordStepExitCode))
-        << recordStepExitCode;
+    ASSERT_TRUE(EveryStartedProcessEnded()) << c.name;
+    EXPECT_EQ(Starts(log), c.starts) << c.name;
+    EXPECT_EQ(g_seams.StartedAsUser, c.startedAsUser) << c.name;
+    if (c.startedAsUser) {
+      EXPECT_TRUE(g_seams.GivenToken && g_seams.GivenToken == g_seams.Token) << c.name << ": not the user's token";
+      EXPECT_FALSE(g_seams.Inherits) << c.name;
+      EXPECT_TRUE(g_seams.UserEnvironment) << c.name << ": not the user's environment";
+      EXPECT_EQ(g_seams.Desktop, L"winsta0\\default") << c.name;
+    }
   }
+  for (int i = 0; i < 3; ++i) WriteSlot(ImportSlot(seams[i].module, seams[i].function), realFunctions[i]);
 }
 
 }  // namespace
