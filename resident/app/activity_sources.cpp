@@ -2,11 +2,11 @@
 
 #include <dbt.h>
 #include <stddef.h>
-#include <wtsapi32.h>
 
 #include "app/activity_rules.h"
 #include "common/app_state.h"
 #include "common/control_ids.h"
+#include "common/system_functions.h"
 #include "app/resync_timers.h"
 #include "audio/endpoint_watch.h"
 #include "keyboard/device_name.h"
@@ -110,7 +110,8 @@ void RegisterLidSwitch() {
 }
 
 void RegisterSessionChanges() {
-  App.SessionNotify = WTSRegisterSessionNotification(App.Window, NOTIFY_FOR_THIS_SESSION) != FALSE;
+  App.SessionNotify =
+      Sys.WTSRegisterSessionNotification && Sys.WTSRegisterSessionNotification(App.Window, NOTIFY_FOR_THIS_SESSION);
 }
 
 void ReleaseActivityRegistrations() {
@@ -118,7 +119,7 @@ void ReleaseActivityRegistrations() {
   if (App.HubNotify) UnregisterDeviceNotification(App.HubNotify);
   if (App.PowerNotify) UnregisterPowerSettingNotification(App.PowerNotify);
   if (App.DisplayNotify) UnregisterPowerSettingNotification(App.DisplayNotify);
-  if (App.SessionNotify) WTSUnRegisterSessionNotification(App.Window);
+  if (App.SessionNotify && Sys.WTSUnRegisterSessionNotification) Sys.WTSUnRegisterSessionNotification(App.Window);
   App.UsbDeviceNotify = nullptr;
   App.HubNotify = nullptr;
   App.PowerNotify = nullptr;

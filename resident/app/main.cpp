@@ -3,6 +3,7 @@
 
 #include "common/app_state.h"
 #include "common/dll_search.h"
+#include "common/system_functions.h"
 #include "app/activity_sources.h"
 #include "app/control_window.h"
 #include "app/elevation.h"
@@ -33,6 +34,7 @@ void TakeOverFromEveryResident() {
 // folder stays the current directory, so that no folder is held open elsewhere.
 void SettleIntoOwnFolder() {
   RestrictDllSearchToSystemDirectory();
+  LoadSystemFunctions();
   WCHAR folder[MAX_PATH];
   const DWORD length = GetModuleFileNameW(nullptr, folder, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return;

@@ -2,7 +2,6 @@
 
 #include <mmdeviceapi.h>
 #include <endpointvolume.h>
-#include <powrprof.h>
 // Defines the property key here instead of taking it from a library.
 #include <initguid.h>
 #include <functiondiscoverykeys_devpkey.h>
@@ -11,6 +10,7 @@
 #include "app/check_report.h"
 #include "app/elevation.h"
 #include "app/elevation_rules.h"
+#include "common/system_functions.h"
 #include "keyboard/feature_channel.h"
 #include "keyboard/keyboard_identity.h"
 #include "registration/install_record.h"
@@ -210,11 +210,11 @@ void FindResident(HINSTANCE instance, CheckFacts* facts, WCHAR (&path)[PROGRAM_P
 
 void ReadLid(CheckFacts* facts) {
   SYSTEM_POWER_CAPABILITIES capabilities = {};
-  facts->LidKnown = GetPwrCapabilities(&capabilities) != FALSE;
+  facts->LidKnown = Sys.GetPwrCapabilities && Sys.GetPwrCapabilities(&capabilities);
   if (facts->LidKnown)
     facts->LidPresent = capabilities.LidPresent != FALSE;
   else
-    facts->LidError = GetLastError();
+    facts->LidError = Sys.GetPwrCapabilities ? GetLastError() : ERROR_PROC_NOT_FOUND;
 }
 
 void ReadSession(CheckFacts* facts) {

@@ -89,19 +89,13 @@ std::wstring SystemDirectory() {
 
 VirtualKeyboardInSystemDirectory::VirtualKeyboardInSystemDirectory(const std::wstring& dir) : dir_(dir) {
   std::wstring system = SystemDirectory();
-  for (const wchar_t* file : {L"hid.dll", L"setupapi.dll"}) {
-    std::wstring installed = system + L"\\" + file;
-    if (!CopyFileW(installed.c_str(), (dir_ + L"\\system-" + file).c_str(), FALSE) ||
-        !CopyBeside(ProgramFolder() + L"\\" + file, installed))
-      return;
-  }
-  ready_ = true;
+  const std::wstring installed = system + L"\\setupapi.dll";
+  ready_ = CopyFileW(installed.c_str(), (dir_ + L"\\system-setupapi.dll").c_str(), FALSE) &&
+           CopyBeside(ProgramFolder() + L"\\setupapi.dll", installed);
 }
 
 VirtualKeyboardInSystemDirectory::~VirtualKeyboardInSystemDirectory() {
-  std::wstring system = SystemDirectory();
-  for (const wchar_t* file : {L"hid.dll", L"setupapi.dll"})
-    CopyFileW((dir_ + L"\\system-" + file).c_str(), (system + L"\\" + file).c_str(), FALSE);
+  if (ready_) CopyFileW((dir_ + L"\\system-setupapi.dll").c_str(), (SystemDirectory() + L"\\setupapi.dll").c_str(), FALSE);
 }
 
 std::vector<vdev::HidInterface> KeyboardAndForeignDevices() {
@@ -136,15 +130,14 @@ std::vector<std::string> ForeignInterfaceNames(const std::vector<vdev::HidInterf
 
 std::wstring CorvaneCopyPath(const std::wstring& dir) { return dir + L"\\app\\Corvane.exe"; }
 
-// The copy of Corvane.exe and the hid and setupapi doubles in DIR\app.
+// The copy of Corvane.exe and the setupapi double in DIR\app (hid.dll is taken
+// from the system folder, where wine-run puts its double).
 static bool PrepareCorvaneCopy(const std::wstring& dir) {
   std::wstring bin = ProgramFolder();
   std::wstring app = dir + L"\\app";
   if (GetFileAttributesW(app.c_str()) == INVALID_FILE_ATTRIBUTES) {
     if (!CreateDirectoryW(app.c_str(), nullptr)) return false;
-    for (const wchar_t* file : {L"hid.dll", L"setupapi.dll"}) {
-      if (!CopyBeside(bin + L"\\" + file, app + L"\\" + file)) return false;
-    }
+    if (!CopyBeside(bin + L"\\setupapi.dll", app + L"\\setupapi.dll")) return false;
   }
   std::wstring program = CorvaneCopyPath(dir);
   return GetFileAttributesW(program.c_str()) != INVALID_FILE_ATTRIBUTES || CopyBeside(bin + L"\\Corvane.exe", program);

@@ -29,9 +29,10 @@ std::wstring RunFolder(const std::wstring& name);
 // on 64-bit Windows, whose writes to the system directory are redirected there.
 std::wstring SystemDirectory();
 
-// An installed Corvane runs from the system directory and takes hid.dll and
-// setupapi.dll from there: while this object lives the doubles from
-// ProgramFolder() stand in for the system's, which are put back when it goes.
+// An installed Corvane runs from the system directory and takes setupapi.dll
+// from there (hid.dll always comes from there, where wine-run puts its double):
+// while this object lives the double from ProgramFolder() stands in for the
+// system's, which is put back when it goes.
 class VirtualKeyboardInSystemDirectory {
  public:
   explicit VirtualKeyboardInSystemDirectory(const std::wstring& dir);
@@ -57,7 +58,7 @@ struct Process {
   DWORD startTick = 0;
 };
 
-// Copies Corvane.exe and the hid and setupapi doubles from ProgramFolder()
+// Copies Corvane.exe and the setupapi double from ProgramFolder()
 // into DIR\app (once) and starts the copy with ARGUMENTS after the quoted
 // program path (none when empty), in DIR (or FOLDER, when given) as current directory,
 // on DESKTOP (null: this one), CORVANE_DOUBLES_DIR naming DIR, OUTPUT (inheritable; null:
