@@ -218,7 +218,8 @@ BOOL WINAPI SeamStartAsUser(HANDLE token, const wchar_t* application, wchar_t* c
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
-  return CreateProcessW(application, commandLine, processAttributes, threadAttributes, inherit, flags, environment,
+  // With the test's environment, which names the stand-in's log; the user's would not.
+  return CreateProcessW(application, commandLine, processAttributes, threadAttributes, inherit, flags, nullptr,
                         folder, startup, process);
 }
 
