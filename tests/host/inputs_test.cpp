@@ -327,17 +327,17 @@ TEST(Sessions, OnlyConnectAndUnlockResyncAndOnlyTheConsolesSessionDrives) {
     bool Drives;
     ResidentPlace Place;
   } cases[] = {
-      {true, 1, 1, true, P::Here},          {true, 2, 1, false, P::Here},  // a Remote Desktop session beside the console's
-      {true, 1, 2, false, P::Here},                                         // a disconnected session after a user switch
-      {true, 0xFFFFFFFF, 0xFFFFFFFF, false, P::Here},                       // nobody at the console while one attaches
-      {false, 0, 1, true, P::Here},                                         // the own session unknown: as before the check
-      {true, 0, 1, false, P::ConsoleSession},                               // SYSTEM of a deployment tool, a user at the console
-      {true, 0, 0xFFFFFFFF, false, P::Nowhere},                             // SYSTEM, nobody at the console
-      {true, 0, 0, true, P::Nowhere},                                       // the console in session 0 (Windows XP)
+      {true, 1, 1, true, P::Here},      {true, 2, 1, false, P::Here},  // a Remote Desktop session beside the console's
+      {true, 1, 2, false, P::Here},                    // a disconnected session after a user switch
+      {true, 0xFFFFFFFF, 0xFFFFFFFF, false, P::Here},  // nobody at the console while one attaches
+      {false, 0, 1, true, P::Here},                    // the own session unknown: as before the check
+      {true, 0, 1, false, P::ConsoleSession},          // a deployment tool's SYSTEM, a user at the console
+      {true, 0, 0xFFFFFFFF, false, P::Nowhere},        // SYSTEM, nobody at the console
+      {true, 0, 0, true, P::Nowhere},                  // the console in session 0 (Windows XP)
   };
   for (const auto& c : cases) {
     EXPECT_EQ(SessionDrivesKeyboard(c.Known, c.Own, c.Console), c.Drives) << c.Known << ' ' << c.Own << ' ' << c.Console;
-    EXPECT_EQ(ResidentPlaceFor(c.Known, c.Own, c.Console), c.Place) << c.Known << ' ' << c.Own << ' ' << c.Console;
+    EXPECT_EQ(ResidentPlaceFor(c.Known, c.Own, c.Console), c.Place) << c.Own << ' ' << c.Console;
   }
 }
 

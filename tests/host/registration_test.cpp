@@ -371,16 +371,11 @@ TEST(RenameAside, TriesTheNextNameOnlyWhileTheNameIsTaken) {
 // --- Hand-over ------------------------------------------------------------------
 
 TEST(HandOver, WaitsOnlyForOtherProcessesOfCorvaneExe) {
-  const struct {
-    const wchar_t* Image;
-    std::uint32_t Pid;
-    bool Waited;
-  } cases[] = {
-      {L"Corvane.exe", 30, true},   {L"CORVANE.EXE", 30, true},   // another session's resident
-      {L"Corvane.exe", 10, false},  {L"Corvane.exe", 20, false},  // the caller; its launcher, which waits for it
-      {L"Corvane.exe.new", 30, false}, {L"Corvane.ex", 30, false}, {L"Install_Corvane.exe", 30, false},
-  };
-  for (const auto& c : cases) EXPECT_EQ(IsAnotherCorvane(c.Image, c.Pid, 10, 20), c.Waited) << c.Pid;
+  // 10 the caller, 20 its launcher (which waits for it), 30 another session's resident.
+  for (const wchar_t* image : {L"Corvane.exe", L"CORVANE.EXE"}) EXPECT_TRUE(IsAnotherCorvane(image, 30, 10, 20));
+  for (std::uint32_t pid : {10u, 20u}) EXPECT_FALSE(IsAnotherCorvane(L"Corvane.exe", pid, 10, 20)) << pid;
+  for (const wchar_t* image : {L"Corvane.exe.new", L"Corvane.ex", L"Install_Corvane.exe"})
+    EXPECT_FALSE(IsAnotherCorvane(image, 30, 10, 20));
 }
 
 }  // namespace

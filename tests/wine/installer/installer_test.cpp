@@ -312,8 +312,7 @@ class InstallerTest : public ::testing::Test {
 
 TEST_F(InstallerTest, FreshInstallWritesTheCarriedProgramAndStartsItInInstallMode) {
   std::set<std::wstring> before = SystemDirectoryNames();
-  // Read as a deployment tool reads it: the pipe ends when the installer does,
-  // although the resident it started runs on.
+  // Read as a deployment tool reads it: the pipe ends with the installer, though the resident runs on.
   HANDLE reader, writer;
   ASSERT_TRUE(CreateOutputPipe(&reader, &writer));
   Process installer = Start(BuiltFile(L"Install_Corvane.exe"), nullptr, writer);
@@ -609,7 +608,6 @@ TEST_F(InstallerTest, SecondInstallerExitsAtOnceWhileTheFirstRuns) {
   Process first = StartInstaller();
   ASSERT_TRUE(WaitUntil(kInstallerTimeoutMs, [] { return !TopLevelWindows(kInstallerClass).empty(); }))
       << "the first installer made no window";
-  // On another desktop, where the first one's window is out of sight.
   Process second = Start(BuiltFile(L"Install_Corvane.exe"), kOtherDesktop);
   EXPECT_EQ(ExitCodeOf(second), 1u) << "the second installer installed nothing";
   EXPECT_TRUE(IsRunning(first)) << "the second installer ended only after the first";

@@ -143,9 +143,8 @@ static bool PrepareCorvaneCopy(const std::wstring& dir) {
   return GetFileAttributesW(program.c_str()) != INVALID_FILE_ATTRIBUTES || CopyBeside(bin + L"\\Corvane.exe", program);
 }
 
-// Starts PROGRAM in FOLDER (DIR when empty) as current directory, on DESKTOP (null: this one),
-// with CORVANE_DOUBLES_DIR naming DIR and, when OUTPUT is given (inheritable), that as its
-// standard output.
+// Starts PROGRAM in FOLDER (DIR when empty) as current directory, on DESKTOP (null: this one), with
+// CORVANE_DOUBLES_DIR naming DIR and, when OUTPUT is given (inheritable), that as its standard output.
 static bool StartProgram(const std::wstring& dir, const std::wstring& program, const std::wstring& arguments,
                          HANDLE output, Process* process, const std::wstring& folder = L"",
                          const wchar_t* desktop = nullptr) {
@@ -174,9 +173,9 @@ static bool StartProgram(const std::wstring& dir, const std::wstring& program, c
 }
 
 bool StartCorvane(const std::wstring& dir, const std::wstring& arguments, Process* process,
-                  const std::wstring& folder, const wchar_t* desktop, HANDLE output) {
+                  const std::wstring& folder, const wchar_t* desktop) {
   return PrepareCorvaneCopy(dir) &&
-         StartProgram(dir, CorvaneCopyPath(dir), arguments, output, process, folder, desktop);
+         StartProgram(dir, CorvaneCopyPath(dir), arguments, nullptr, process, folder, desktop);
 }
 
 bool RunInCmd(const std::wstring& dir, const std::wstring& line, DWORD* exitCode) {

@@ -61,11 +61,10 @@ struct Process {
 // Copies Corvane.exe and the setupapi double from ProgramFolder()
 // into DIR\app (once) and starts the copy with ARGUMENTS after the quoted
 // program path (none when empty), in DIR (or FOLDER, when given) as current directory,
-// on DESKTOP (null: this one), CORVANE_DOUBLES_DIR naming DIR, OUTPUT (inheritable; null:
-// none) as its standard output. The copy keeps the build's program safe from
+// on DESKTOP (null: this one), CORVANE_DOUBLES_DIR naming DIR. The copy keeps the build's program safe from
 // "/uninstall", which deletes its own file.
 bool StartCorvane(const std::wstring& dir, const std::wstring& arguments, Process* process,
-                  const std::wstring& folder = L"", const wchar_t* desktop = nullptr, HANDLE output = nullptr);
+                  const std::wstring& folder = L"", const wchar_t* desktop = nullptr);
 // A second desktop stands in for another session: FindWindowW here does not see its windows.
 constexpr wchar_t kOtherDesktop[] = L"winsta0\\CorvaneOther";
 std::wstring CorvaneCopyPath(const std::wstring& dir);
@@ -87,8 +86,7 @@ bool RunCheck(const std::wstring& dir, const std::wstring& program, DWORD* exitC
 // (Wine's cmd gives the left side of "|" a file): true when it ended within 10 s; its
 // exit code and what it wrote into the pipe in the outputs.
 bool RunCheckIntoPipe(const std::wstring& dir, DWORD* exitCode, std::string* text);
-// A pipe whose writer a started program gets as its output, as a deployment tool
-// or a script reads it; and whether every holder of the writer has closed it.
+// A pipe for a started program's output, as a deployment tool reads it; whether every writer has closed it.
 bool CreateOutputPipe(HANDLE* reader, HANDLE* writer);
 bool PipeEnded(HANDLE reader);
 
