@@ -1,5 +1,7 @@
 #include "install_steps.h"
 
+#include "app/activity_rules.h"
+#include "installer_functions.h"
 #include "registration/file_aside.h"
 #include "registration/hand_over.h"
 #include "res/resource.h"
@@ -101,6 +103,9 @@ HANDLE StartTarget(const wchar_t* targetPath, const wchar_t* parameters, const w
   wsprintfW(commandLine, parameters[0] ? L"\"%s\" %s" : L"\"%s\"", targetPath, parameters);
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
+  // No standard handles (Wine passes the installer's on even without inheritance):
+  // a caller reading the installer's output sees its end when the installer ends.
+  startup.dwFlags = STARTF_USESTDHANDLES;
   PROCESS_INFORMATION process;
   if (!CreateProcessW(targetPath, commandLine, nullptr, nullptr, FALSE, 0, nullptr, systemDirectory, &startup,
                       &process))
@@ -108,6 +113,45 @@ HANDLE StartTarget(const wchar_t* targetPath, const wchar_t* parameters, const w
   CloseHandle(process.hThread);
   *processId = process.dwProcessId;
   return process.hProcess;
+}
+
+// The started resident, out of sight in another session, has reached its message
+// loop: it waited for input once and still runs.
+bool ReachedItsLoop(HANDLE process) {
+  return WaitForInputIdle(process, RESIDENT_START_WAIT_MS) == 0 && WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+}
+
+// The resident of an installer in session 0 (run as SYSTEM by a deployment tool)
+// belongs to the user at the console CONSOLE: started there with that user's
+// token and environment, on the interactive desktop. True also when nobody is
+// signed in there, for the Run value starts it at that user's log-on.
+bool StartAtConsole(const wchar_t* targetPath, const wchar_t* systemDirectory, DWORD console) {
+  HANDLE token = nullptr;
+  if (!InstallerSys.WTSQueryUserToken) return false;
+  if (!InstallerSys.WTSQueryUserToken(console, &token)) return GetLastError() == ERROR_NO_TOKEN;
+  void* environment = nullptr;
+  bool running = false;
+  // Without the user's own environment the resident would get SYSTEM's.
+  if (InstallerSys.CreateEnvironmentBlock && InstallerSys.DestroyEnvironmentBlock &&
+      InstallerSys.CreateEnvironmentBlock(&environment, token, FALSE)) {
+    wchar_t commandLine[COMMAND_LINE_CAPACITY];  // CreateProcessAsUserW may write to it
+    wsprintfW(commandLine, L"\"%s\"", targetPath);
+    wchar_t desktop[] = L"winsta0\\default";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.lpDesktop = desktop;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    PROCESS_INFORMATION process;
+    if (CreateProcessAsUserW(token, targetPath, commandLine, nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
+                             environment, systemDirectory, &startup, &process)) {
+      CloseHandle(process.hThread);
+      running = ReachedItsLoop(process.hProcess);
+      CloseHandle(process.hProcess);
+    }
+    InstallerSys.DestroyEnvironmentBlock(environment);
+  }
+  CloseHandle(token);
+  return running;
 }
 
 bool HasResidentWindow(DWORD processId) {
@@ -123,8 +167,10 @@ bool HasResidentWindow(DWORD processId) {
 
 void StopResident() {
   // A resident that does not end in time keeps its file; the rename then fails
-  // and the old program stays in place.
+  // and the old program stays in place. The window of this desktop's resident
+  // also reaches one of an earlier version; the event reaches every session's.
   if (HWND resident = FindWindowW(RESIDENT_CLASS_NAME, nullptr)) EndRunningResident(resident, WM_DESTROY);
+  EndEveryResident();
 }
 
 bool ExtractEmbeddedProgram(HINSTANCE instance, const wchar_t* targetPath) {
@@ -154,6 +200,14 @@ bool RecordAndStartInstalledProgram(const wchar_t* targetPath, const wchar_t* sy
   CloseHandle(recording);
   if (code != 0) return false;
 
+  DWORD own = 0;
+  const bool known = ProcessIdToSessionId(GetCurrentProcessId(), &own) != FALSE;
+  const DWORD console = WTSGetActiveConsoleSessionId();
+  switch (ResidentPlaceFor(known, own, console)) {
+    case ResidentPlace::Here: break;
+    case ResidentPlace::ConsoleSession: return StartAtConsole(targetPath, systemDirectory, console);
+    case ResidentPlace::Nowhere: return true;
+  }
   // The resident stays only where no window of its class remains (one that would
   // not end, for example): it is resident once it has a window of its own.
   HANDLE resident = StartTarget(targetPath, L"", systemDirectory, &processId);

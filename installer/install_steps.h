@@ -11,9 +11,9 @@ constexpr const wchar_t* RESIDENT_CLASS_NAME = L"CORVANE";
 // stop step could not end is bounded by the same limits.
 constexpr DWORD RECORD_STEP_WAIT_MS = 60000;
 
-// Step 1: tells a running resident to end (WM_DESTROY on its own main thread) and
-// waits, bounded, for its process to exit: Windows refuses to replace the file of
-// a program that is still running.
+// Step 1: tells a running resident to end (WM_DESTROY on its own main thread),
+// then the residents of every session, and waits, bounded, for their processes to
+// exit: Windows refuses to replace the file of a program that is still running.
 void StopResident();
 
 // Step 2: writes the carried program (resource BIN 129) to targetPath. The target
@@ -24,7 +24,9 @@ void StopResident();
 bool ExtractEmbeddedProgram(HINSTANCE instance, const wchar_t* targetPath);
 
 // Step 3: the installed program writes its record ("/install /relaunched", the
-// one-shot record step, which takes over from a running resident only once the
+// one-shot record step, which takes over from the running residents only once the
 // record is written), then is started as the resident, in the system directory
-// systemDirectory. True when the record was written and the resident started.
+// systemDirectory: in this session, or from session 0 in the console user's.
+// True when the record was written and the resident runs where one can run now
+// (none with nobody at the console of a session-0 installer).
 bool RecordAndStartInstalledProgram(const wchar_t* targetPath, const wchar_t* systemDirectory);

@@ -6,6 +6,8 @@
 
 #include "common/dll_search.h"
 #include "install_steps.h"
+#include "installer_functions.h"
+#include "registration/hand_over.h"
 #include "res/resource.h"
 
 namespace {
@@ -129,18 +131,37 @@ void RegisterInstallerWindowClass(HINSTANCE instance) {
   RegisterClassExW(&windowClass);
 }
 
+// The machine-wide mutex of the installer, owned by this process until it ends;
+// null when another process holds it, or has made it so that an administrator
+// cannot have it (no other user may have it at all).
+HANDLE OpenInstallerMutex() {
+  SECURITY_ATTRIBUTES attributes;
+  if (!DescribeSecurity(L"D:P(A;;GA;;;SY)(A;;GA;;;BA)", &attributes)) return nullptr;
+  HANDLE mutex = CreateMutexExW(&attributes, L"Global\\Install_Corvane", 0, SYNCHRONIZE);
+  LocalFree(attributes.lpSecurityDescriptor);
+  if (!mutex) return nullptr;
+  // Held by whoever created it; this process owns it only when it is free.
+  const DWORD waited = WaitForSingleObject(mutex, 0);
+  if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) return mutex;
+  CloseHandle(mutex);
+  return nullptr;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   // The installer runs elevated from wherever it was downloaded to.
   RestrictDllSearchToSystemDirectory();
+  LoadInstallerFunctions();
   g_installer.ExitCode = 1;
   LoadStringW(instance, IDS_TITLE, g_installer.Title, TEXT_CAPACITY);
   LoadStringW(instance, IDS_CLASS_NAME, g_installer.ClassName, TEXT_CAPACITY);
   RegisterInstallerWindowClass(instance);
 
-  // One installer at a time: the second installs nothing itself.
-  if (FindWindowW(g_installer.ClassName, nullptr)) return 1;
+  // One installer at a time on the whole machine, whichever session or desktop it
+  // runs in: the second installs nothing itself.
+  HANDLE oneInstaller = OpenInstallerMutex();
+  if (!oneInstaller) return 1;
 
   g_installer.Instance = instance;
   HWND window = CreateWindowExW(0, g_installer.ClassName, g_installer.Title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
@@ -157,6 +178,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
       DispatchMessageW(&message);
     }
   }
+  ReleaseMutex(oneInstaller);
+  CloseHandle(oneInstaller);
   // A GetMessageW error ends the loop instead of spinning, and is not reported as success.
   return got == 0 ? static_cast<int>(message.wParam) : 1;
 }

@@ -2,12 +2,12 @@
 
 #include <dbt.h>
 #include <stddef.h>
-#include <wtsapi32.h>
 
 #include "app/activity_rules.h"
 #include "common/app_state.h"
 #include "common/control_ids.h"
 #include "common/resident_answer.h"
+#include "common/system_functions.h"
 #include "app/resync_timers.h"
 #include "audio/endpoint_watch.h"
 #include "keyboard/device_name.h"
@@ -89,7 +89,8 @@ void ResyncAfterSystemChange() {
 }
 
 bool RegisterForThisSession() {
-  return WTSRegisterSessionNotification(App.Window, NOTIFY_FOR_THIS_SESSION) != FALSE;
+  return Sys.WTSRegisterSessionNotification &&
+         Sys.WTSRegisterSessionNotification(App.Window, NOTIFY_FOR_THIS_SESSION) != FALSE;
 }
 
 // Thread pool thread: the session services are up; the main thread registers again.
@@ -162,7 +163,7 @@ void ReleaseActivityRegistrations() {
   if (App.HubNotify) UnregisterDeviceNotification(App.HubNotify);
   if (App.PowerNotify) UnregisterPowerSettingNotification(App.PowerNotify);
   if (App.DisplayNotify) UnregisterPowerSettingNotification(App.DisplayNotify);
-  if (App.SessionNotify) WTSUnRegisterSessionNotification(App.Window);
+  if (App.SessionNotify && Sys.WTSUnRegisterSessionNotification) Sys.WTSUnRegisterSessionNotification(App.Window);
   App.UsbDeviceNotify = nullptr;
   App.HubNotify = nullptr;
   App.PowerNotify = nullptr;
@@ -174,6 +175,12 @@ bool SessionHasTheConsole() {
   DWORD own = 0;
   const bool known = ProcessIdToSessionId(GetCurrentProcessId(), &own) != FALSE;
   return SessionDrivesKeyboard(known, own, WTSGetActiveConsoleSessionId());
+}
+
+bool RunsInServicesSession() {
+  DWORD own = 0;
+  const bool known = ProcessIdToSessionId(GetCurrentProcessId(), &own) != FALSE;
+  return ResidentPlaceFor(known, own, WTSGetActiveConsoleSessionId()) != ResidentPlace::Here;
 }
 
 void StartLockPoll() {

@@ -15,6 +15,8 @@ void ReleaseActivityRegistrations();
 // Whether this process's session is attached to the physical console: only then
 // does anything go to the keyboard, which the whole machine shares.
 bool SessionHasTheConsole();
+// Whether this process runs in session 0, where nothing stays resident and no box shows.
+bool RunsInServicesSession();
 
 void StartLockPoll();
 void OnLockPoll();

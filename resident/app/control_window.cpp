@@ -155,16 +155,25 @@ INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
   }
 }
 
-int RunMessageLoop(HINSTANCE instance) {
+int RunMessageLoop(HINSTANCE instance, HANDLE end) {
   HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_MAIN));
   MSG message;
   for (;;) {
-    BOOL got = GetMessageW(&message, nullptr, 0, 0);
-    if (got == 0) return static_cast<int>(message.wParam);
+    const DWORD handles = end ? 1 : 0;
+    const DWORD woke = MsgWaitForMultipleObjectsEx(handles, &end, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    if (handles && woke == WAIT_OBJECT_0) {
+      // The event stays set until the one who set it has seen every resident go.
+      end = nullptr;
+      DestroyWindow(App.Window);
+      continue;
+    }
     // An error here would repeat forever; end instead of spinning.
-    if (got == -1) return 1;
-    if (TranslateAcceleratorW(message.hwnd, accelerators, &message)) continue;
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
+    if (woke != WAIT_OBJECT_0 + handles) return 1;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) return static_cast<int>(message.wParam);
+      if (TranslateAcceleratorW(message.hwnd, accelerators, &message)) continue;
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
   }
 }

@@ -24,6 +24,8 @@ bool StartResident(const wchar_t* programPath, const wchar_t* folder) {
   wsprintfW(commandLine, L"\"%s\"", programPath);
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
+  // No standard handles: a caller reading this program's output sees its end.
+  startup.dwFlags = STARTF_USESTDHANDLES;
   PROCESS_INFORMATION process;
   if (!CreateProcessW(programPath, commandLine, nullptr, nullptr, FALSE, 0, nullptr, folder, &startup, &process))
     return false;

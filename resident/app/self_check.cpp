@@ -2,16 +2,17 @@
 
 #include <mmdeviceapi.h>
 #include <endpointvolume.h>
-#include <powrprof.h>
 // Defines the property key here instead of taking it from a library.
 #include <initguid.h>
 #include <functiondiscoverykeys_devpkey.h>
 
+#include "app/activity_rules.h"
 #include "app/check_report.h"
 #include "app/elevation.h"
 #include "app/elevation_rules.h"
 #include "common/control_ids.h"
 #include "common/resident_answer.h"
+#include "common/system_functions.h"
 #include "keyboard/feature_channel.h"
 #include "keyboard/keyboard_identity.h"
 #include "registration/install_record.h"
@@ -232,11 +233,11 @@ void FindResident(HINSTANCE instance, CheckFacts* facts, WCHAR (&path)[PROGRAM_P
 
 void ReadLid(CheckFacts* facts) {
   SYSTEM_POWER_CAPABILITIES capabilities = {};
-  facts->LidKnown = GetPwrCapabilities(&capabilities) != FALSE;
+  facts->LidKnown = Sys.GetPwrCapabilities && Sys.GetPwrCapabilities(&capabilities);
   if (facts->LidKnown)
     facts->LidPresent = capabilities.LidPresent != FALSE;
   else
-    facts->LidError = GetLastError();
+    facts->LidError = Sys.GetPwrCapabilities ? GetLastError() : ERROR_PROC_NOT_FOUND;
 }
 
 void ReadSession(CheckFacts* facts) {
@@ -260,8 +261,9 @@ void WriteUtf8(HANDLE output, const wchar_t* text) {
 }
 
 // A file or pipe of the caller's gets the text as UTF-8; a console it was started
-// from gets it as UTF-16, whatever its code page; otherwise a message box shows it.
-void Deliver(const wchar_t* text, int exitCode) {
+// from gets it as UTF-16, whatever its code page; otherwise a message box shows it,
+// except in session 0, where nobody would see it: the exit code tells alone.
+void Deliver(const wchar_t* text, int exitCode, bool boxSeen) {
   HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
   const DWORD type = output && output != INVALID_HANDLE_VALUE ? GetFileType(output) : FILE_TYPE_UNKNOWN;
   if (type == FILE_TYPE_DISK || type == FILE_TYPE_PIPE) {
@@ -278,7 +280,8 @@ void Deliver(const wchar_t* text, int exitCode) {
       if (shown) return;
     }
   }
-  MessageBoxW(nullptr, text, L"Corvane check", MB_OK | (exitCode == 0 ? MB_ICONINFORMATION : MB_ICONWARNING));
+  if (boxSeen)
+    MessageBoxW(nullptr, text, L"Corvane check", MB_OK | (exitCode == 0 ? MB_ICONINFORMATION : MB_ICONWARNING));
 }
 
 }  // namespace
@@ -316,6 +319,7 @@ int RunSelfCheck(HINSTANCE instance) {
 
   FormatCheckReport(facts, text);
   const int exitCode = CheckExitCode(facts);
-  Deliver(text, exitCode);
+  Deliver(text, exitCode,
+          ResidentPlaceFor(facts.Session.Known, facts.Session.Own, facts.Session.Console) == ResidentPlace::Here);
   return exitCode;
 }

@@ -1,11 +1,8 @@
 #include "keyboard/feature_channel.h"
 
 #include <setupapi.h>
-// MinGW's hidsdi.h declares the functions without C linkage.
-extern "C" {
-#include <hidsdi.h>
-}
 
+#include "common/system_functions.h"
 #include "keyboard/feature_report.h"
 #include "keyboard/keyboard_identity.h"
 
@@ -44,11 +41,12 @@ bool SendToInterface(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData,
     if (device != INVALID_HANDLE_VALUE) {
       HIDD_ATTRIBUTES attributes = {};
       attributes.Size = sizeof(attributes);
-      const bool identified = HidD_GetAttributes(device, &attributes) != FALSE;
+      const bool identified = Sys.HidD_GetAttributes && Sys.HidD_GetAttributes(device, &attributes);
       keyboard = identified && attributes.VendorID == KeyboardVendorId && attributes.ProductID == KeyboardProductId;
       if (keyboard) {
-        const bool took = HidD_SetFeature(device, report, FEATURE_REPORT_LENGTH);
-        if (record) RecordKeyboardSend(record, detail->DevicePath, took, took ? 0 : GetLastError());
+        const bool took = Sys.HidD_SetFeature && Sys.HidD_SetFeature(device, report, FEATURE_REPORT_LENGTH);
+        const DWORD error = took ? 0 : Sys.HidD_SetFeature ? GetLastError() : ERROR_PROC_NOT_FOUND;
+        if (record) RecordKeyboardSend(record, detail->DevicePath, took, error);
         if (took) ++*accepted;
       } else if (identified && record) {
         RecordOtherDevice(record, attributes.VendorID, attributes.ProductID);
@@ -64,8 +62,13 @@ bool SendToInterface(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData,
 
 unsigned SendKeyboardFeature(BYTE command, BYTE value, FeatureSendRecord* record) {
   if (record) *record = FeatureSendRecord{};
+  // Without hid.dll there is no class of interfaces to list.
+  if (!Sys.HidD_GetHidGuid) {
+    if (record) record->ListError = ERROR_PROC_NOT_FOUND;
+    return 0;
+  }
   GUID hidClass;
-  HidD_GetHidGuid(&hidClass);
+  Sys.HidD_GetHidGuid(&hidClass);
   HDEVINFO set = SetupDiGetClassDevsW(&hidClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
   if (set == INVALID_HANDLE_VALUE) {
     if (record) record->ListError = GetLastError();

@@ -16,3 +16,21 @@ constexpr DWORD RESIDENT_EXIT_WAIT_MS = 20000;
 // then posted, which is not. True when the process ended, or when the send was
 // handled and the process cannot be waited for.
 bool EndRunningResident(HWND window, UINT message);
+
+// Windows of other sessions (and of other desktops) are out of FindWindowW's
+// reach, so every resident also watches one event of the machine-wide "Global"
+// namespace. Only administrators and SYSTEM may set it; everyone else may only
+// wait on it, the user who happened to create it included.
+//
+// The resident's handle to that event, which may only wait on it; null when it
+// cannot be had (the resident then ends only through its window).
+HANDLE WatchEndOfEveryResident();
+// Sets the event, waits (bounded by RESIDENT_EXIT_WAIT_MS) until no other process
+// of Corvane.exe runs, and clears it again, so that residents started afterwards
+// stay. True when none is left; false also when the event cannot be set (the
+// caller is no administrator).
+bool EndEveryResident();
+
+// Security attributes (not inheritable) from the descriptor SDDL; the descriptor
+// goes with LocalFree. False when the text cannot be converted.
+bool DescribeSecurity(const wchar_t* sddl, SECURITY_ATTRIBUTES* attributes);

@@ -1,5 +1,6 @@
 #include "registration/install_record.h"
 
+#include "common/system_functions.h"
 #include "registration/install_record_values.h"
 #include "registration/record_rules.h"
 
@@ -42,14 +43,14 @@ LSTATUS ReadRecordText(const WCHAR* keyPath, const WCHAR* valueName, WCHAR* text
 
 void ReadFileVersion(const WCHAR* path, WORD (&version)[4]) {
   for (WORD& component : version) component = 0;
-  DWORD size = GetFileVersionInfoSizeW(path, nullptr);
+  DWORD size = Sys.GetFileVersionInfoSizeW ? Sys.GetFileVersionInfoSizeW(path, nullptr) : 0;
   if (size == 0) return;
   void* block = HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size);
   if (!block) return;
   VS_FIXEDFILEINFO* info = nullptr;
   UINT infoSize = 0;
-  if (GetFileVersionInfoW(path, 0, size, block) &&
-      VerQueryValueW(block, L"\\", reinterpret_cast<void**>(&info), &infoSize) && info &&
+  if (Sys.GetFileVersionInfoW && Sys.GetFileVersionInfoW(path, 0, size, block) && Sys.VerQueryValueW &&
+      Sys.VerQueryValueW(block, L"\\", reinterpret_cast<void**>(&info), &infoSize) && info &&
       infoSize >= sizeof(VS_FIXEDFILEINFO)) {
     version[0] = HIWORD(info->dwFileVersionMS);
     version[1] = LOWORD(info->dwFileVersionMS);

@@ -320,18 +320,25 @@ TEST(Sessions, OnlyConnectAndUnlockResyncAndOnlyTheConsolesSessionDrives) {
   // WTS_CONSOLE_CONNECT 1 and WTS_SESSION_UNLOCK 8 of the events 1 to 9.
   for (std::uintptr_t event = 0; event <= 10; ++event)
     EXPECT_EQ(SessionChangeResyncs(event), event == 1 || event == 8) << event;
+  using P = ResidentPlace;
   const struct {
     bool Known;
     std::uint32_t Own, Console;
     bool Drives;
+    ResidentPlace Place;
   } cases[] = {
-      {true, 1, 1, true},           {true, 2, 1, false},  // a Remote Desktop session beside the console's
-      {true, 1, 2, false},                                 // a disconnected session after a user switch
-      {true, 0xFFFFFFFF, 0xFFFFFFFF, false},               // nobody at the console while one attaches
-      {false, 0, 1, true},                                 // the own session unknown: as before the check
+      {true, 1, 1, true, P::Here},      {true, 2, 1, false, P::Here},  // a Remote Desktop session beside the console's
+      {true, 1, 2, false, P::Here},                    // a disconnected session after a user switch
+      {true, 0xFFFFFFFF, 0xFFFFFFFF, false, P::Here},  // nobody at the console while one attaches
+      {false, 0, 1, true, P::Here},                    // the own session unknown: as before the check
+      {true, 0, 1, false, P::ConsoleSession},          // a deployment tool's SYSTEM, a user at the console
+      {true, 0, 0xFFFFFFFF, false, P::Nowhere},        // SYSTEM, nobody at the console
+      {true, 0, 0, true, P::Nowhere},                  // the console in session 0 (Windows XP)
   };
-  for (const auto& c : cases)
+  for (const auto& c : cases) {
     EXPECT_EQ(SessionDrivesKeyboard(c.Known, c.Own, c.Console), c.Drives) << c.Known << ' ' << c.Own << ' ' << c.Console;
+    EXPECT_EQ(ResidentPlaceFor(c.Known, c.Own, c.Console), c.Place) << c.Own << ' ' << c.Console;
+  }
 }
 
 // --- Lock keys ------------------------------------------------------------------

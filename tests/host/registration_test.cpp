@@ -10,6 +10,7 @@
 
 #include "app/elevation_rules.h"
 #include "registration/file_aside.h"
+#include "registration/hand_over_rules.h"
 #include "registration/install_record_values.h"
 #include "registration/record_rules.h"
 #include "registration/self_delete_command.h"
@@ -365,6 +366,16 @@ TEST(RenameAside, TriesTheNextNameOnlyWhileTheNameIsTaken) {
   g_namesTaken = 0;
   g_error = 0;
   EXPECT_TRUE(RenameAside(path, 0, FakeRename, aside, fits));
+}
+
+// --- Hand-over ------------------------------------------------------------------
+
+TEST(HandOver, WaitsOnlyForOtherProcessesOfCorvaneExe) {
+  // 10 the caller, 20 its launcher (which waits for it), 30 another session's resident.
+  for (const wchar_t* image : {L"Corvane.exe", L"CORVANE.EXE"}) EXPECT_TRUE(IsAnotherCorvane(image, 30, 10, 20));
+  for (std::uint32_t pid : {10u, 20u}) EXPECT_FALSE(IsAnotherCorvane(L"Corvane.exe", pid, 10, 20)) << pid;
+  for (const wchar_t* image : {L"Corvane.exe.new", L"Corvane.ex", L"Install_Corvane.exe"})
+    EXPECT_FALSE(IsAnotherCorvane(image, 30, 10, 20));
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 
 #include <dbt.h>
 #include <stddef.h>
-#include <wtsapi32.h>
 
 #include <algorithm>
 #include <string>
@@ -16,6 +15,7 @@
 #include "app/control_window.h"
 #include "app/self_check.h"
 #include "common/control_ids.h"
+#include "common/system_functions.h"
 #include "inprocess_support.h"
 #include "program_driver.h"
 
@@ -194,23 +194,28 @@ BOOL WINAPI RecordSessionRelease(HWND window) {
 TEST_F(LidSwitch, CreationAsksForUsbArrivalsAndPowerSettingsAsMessagesToTheWindow) {
   ASSERT_TRUE(DestroyWindow(App.Window));
   const struct {
-    const char* dll;
     const char* function;
+    void** slot;
     void* recorder;
   } recorders[] = {
-      {"user32.dll", "RegisterDeviceNotificationW", reinterpret_cast<void*>(&RecordDeviceRegistration)},
-      {"user32.dll", "RegisterPowerSettingNotification", reinterpret_cast<void*>(&RecordPowerRegistration)},
-      {"user32.dll", "UnregisterDeviceNotification", reinterpret_cast<void*>(&ForgetRegistration)},
-      {"user32.dll", "UnregisterPowerSettingNotification", reinterpret_cast<void*>(&ForgetRegistration)},
+      {"RegisterDeviceNotificationW", ImportSlot("user32.dll", "RegisterDeviceNotificationW"),
+       reinterpret_cast<void*>(&RecordDeviceRegistration)},
+      {"RegisterPowerSettingNotification", ImportSlot("user32.dll", "RegisterPowerSettingNotification"),
+       reinterpret_cast<void*>(&RecordPowerRegistration)},
+      {"UnregisterDeviceNotification", ImportSlot("user32.dll", "UnregisterDeviceNotification"),
+       reinterpret_cast<void*>(&ForgetRegistration)},
+      {"UnregisterPowerSettingNotification", ImportSlot("user32.dll", "UnregisterPowerSettingNotification"),
+       reinterpret_cast<void*>(&ForgetRegistration)},
       // Wine ignores the scope and keeps no registration to release.
-      {"wtsapi32.dll", "WTSRegisterSessionNotification", reinterpret_cast<void*>(&RecordSessionRegistration)},
-      {"wtsapi32.dll", "WTSUnRegisterSessionNotification", reinterpret_cast<void*>(&RecordSessionRelease)}};
+      {"WTSRegisterSessionNotification", reinterpret_cast<void**>(&Sys.WTSRegisterSessionNotification),
+       reinterpret_cast<void*>(&RecordSessionRegistration)},
+      {"WTSUnRegisterSessionNotification", reinterpret_cast<void**>(&Sys.WTSUnRegisterSessionNotification),
+       reinterpret_cast<void*>(&RecordSessionRelease)}};
   void* real[ARRAYSIZE(recorders)];
   for (size_t i = 0; i < ARRAYSIZE(recorders); ++i) {
-    void** slot = ImportSlot(recorders[i].dll, recorders[i].function);
-    ASSERT_NE(slot, nullptr) << recorders[i].function;
-    real[i] = *slot;
-    WriteSlot(slot, recorders[i].recorder);
+    ASSERT_TRUE(recorders[i].slot && *recorders[i].slot) << recorders[i].function;
+    real[i] = *recorders[i].slot;
+    WriteSlot(recorders[i].slot, recorders[i].recorder);
   }
   Registrations.clear();
   SessionRegistrations = 0;
@@ -227,8 +232,7 @@ TEST_F(LidSwitch, CreationAsksForUsbArrivalsAndPowerSettingsAsMessagesToTheWindo
   }
   if (created) DestroyWindow(App.Window);
   if (ready) CloseHandle(ready);
-  for (size_t i = 0; i < ARRAYSIZE(recorders); ++i)
-    WriteSlot(ImportSlot(recorders[i].dll, recorders[i].function), real[i]);
+  for (size_t i = 0; i < ARRAYSIZE(recorders); ++i) WriteSlot(recorders[i].slot, real[i]);
   ASSERT_TRUE(created);
   const std::vector<std::string> expected = {
       "device type 5 size ok flags 0 class a5dcbf10-6530 to the window",

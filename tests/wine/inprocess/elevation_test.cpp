@@ -16,7 +16,9 @@
 #include <gtest/gtest.h>
 
 #include "app/elevation.h"
+#include "import_slot.h"
 #include "install_steps.h"
+#include "installer_functions.h"
 #include "program_driver.h"
 
 namespace {
@@ -176,9 +178,39 @@ TEST(Elevation, TheUnelevatedInstalledProgramRelaunchesAndTheLauncherStartsTheRe
   }
 }
 
-// The installer's last step with this program as the installed one, its folder as
-// the system folder: the resident is started only after a record step that ended
-// with 0, and every start happens in the folder given.
+// Sessions, token and start as the installer meets them: Wine has one session and lets each call succeed.
+struct {
+  DWORD Own, Console, TokenError;  // WTSQueryUserToken fails with TokenError, unless 0
+  bool StartFails;
+  HANDLE Token;
+  std::wstring AsUser;  // what the start in the user's session was given
+} g_seams;
+
+BOOL WINAPI SeamSessionOf(DWORD, DWORD* session) { return (*session = g_seams.Own), TRUE; }
+DWORD WINAPI SeamConsoleSession() { return g_seams.Console; }
+BOOL WINAPI SeamUserToken(ULONG, HANDLE* token) {
+  SetLastError(g_seams.TokenError);
+  if (g_seams.TokenError || !OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, token)) return FALSE;
+  g_seams.Token = *token;
+  return TRUE;
+}
+BOOL WINAPI SeamStartAsUser(HANDLE token, const wchar_t* application, wchar_t* commandLine, SECURITY_ATTRIBUTES*,
+                            SECURITY_ATTRIBUTES*, BOOL inherit, DWORD flags, void* environment, const wchar_t* folder,
+                            STARTUPINFOW* startup, PROCESS_INFORMATION* process) {
+  const bool userEnvironment = environment && (flags & CREATE_UNICODE_ENVIRONMENT);
+  g_seams.AsUser = std::wstring(token == g_seams.Token ? L"user's token" : L"another token") +
+                   (inherit ? L", inheriting" : L"") + (userEnvironment ? L", user's environment" : L"") + L", on " +
+                   (startup->lpDesktop ? startup->lpDesktop : L"no desktop");
+  SetLastError(ERROR_ACCESS_DENIED);
+  // With the test's environment, which names the stand-in's log; the user's would not.
+  return !g_seams.StartFails &&
+         CreateProcessW(application, commandLine, nullptr, nullptr, inherit, flags, nullptr, folder, startup, process);
+}
+
+// The installer's last step with this program as the installed one, its folder as the system folder:
+// the resident is started only after a record step that ended with 0, in this session or, from session
+// 0, in the console user's with that user's token, environment and desktop; every start in the folder
+// given. The result is the installer's exit code that a deployment tool sees (true: 0).
 TEST(Elevation, TheInstallerStartsTheResidentOnlyAfterARecordStepThatEndedWith0) {
   const std::wstring dir = corvane::RunFolder(L"InstallSteps");
   ASSERT_TRUE(vdev::PrepareFolder(dir));
@@ -186,18 +218,49 @@ TEST(Elevation, TheInstallerStartsTheResidentOnlyAfterARecordStepThatEndedWith0)
   ProgramPlaceText real;
   ReadProgramPlace(nullptr, &real);
   const std::wstring folder(real.Program, FolderLength(real.Program) - 1);
-  for (const int recordStepExitCode : {0, 1}) {
+  LoadInstallerFunctions();
+  InstallerSys.WTSQueryUserToken = SeamUserToken;
+  const struct { const char *module, *function; void* seam; } seams[] = {
+      {"kernel32.dll", "ProcessIdToSessionId", reinterpret_cast<void*>(&SeamSessionOf)},
+      {"kernel32.dll", "WTSGetActiveConsoleSessionId", reinterpret_cast<void*>(&SeamConsoleSession)},
+      {"advapi32.dll", "CreateProcessAsUserW", reinterpret_cast<void*>(&SeamStartAsUser)}};
+  void* realFunctions[3];
+  for (int i = 0; i < 3; ++i) {
+    void** slot = ImportSlot(seams[i].module, seams[i].function);
+    ASSERT_NE(slot, nullptr) << seams[i].function;
+    realFunctions[i] = *slot;
+    WriteSlot(slot, seams[i].seam);
+  }
+  const std::vector<std::string> record = {"[/install /relaunched]"}, resident = {"[/install /relaunched]", "[]"};
+  const std::wstring asUser = L"user's token, user's environment, on winsta0\\default";
+  const struct {
+    const char* name;
+    int recordStepExitCode;  // 1: a refused registry write
+    DWORD own, console, tokenError;
+    bool startFails, result;  // the stand-in of the resident ends at once: never running
+    const std::vector<std::string>& starts;
+    std::wstring asUser;
+  } cases[] = {
+      {"this session", 0, 1, 1, 0, false, false, resident, L""},
+      {"a refused record", 1, 1, 1, 0, false, false, record, L""},
+      {"SYSTEM, a user at the console", 0, 0, 1, 0, false, false, resident, asUser},
+      {"SYSTEM, nobody at the console", 0, 0, 0xFFFFFFFF, 0, false, true, record, L""},
+      {"SYSTEM, nobody signed in there", 0, 0, 1, ERROR_NO_TOKEN, false, true, record, L""},
+      {"SYSTEM, no token to be had", 0, 0, 1, ERROR_ACCESS_DENIED, false, false, record, L""},
+      {"SYSTEM, a start that fails", 0, 0, 1, 0, true, false, record, asUser},
+  };
+  for (const auto& c : cases) {
+    g_seams = {c.own, c.console, c.tokenError, c.startFails, nullptr, L""};
     DeleteFileW(log.c_str());
     ASSERT_TRUE(SetEnvironmentVariableW(kStandInLog, log.c_str()));
-    ASSERT_TRUE(SetEnvironmentVariableW(kStandInExitCode, std::to_wstring(recordStepExitCode).c_str()));
-    // False either way: the stand-in of the resident ends without a window.
-    EXPECT_FALSE(RecordAndStartInstalledProgram(real.Program, folder.c_str()));
+    ASSERT_TRUE(SetEnvironmentVariableW(kStandInExitCode, std::to_wstring(c.recordStepExitCode).c_str()));
+    EXPECT_EQ(RecordAndStartInstalledProgram(real.Program, folder.c_str()), c.result) << c.name;
     SetEnvironmentVariableW(kStandInLog, nullptr);
-    ASSERT_TRUE(EveryStartedProcessEnded());
-    const std::vector<std::string> started = {"[/install /relaunched]", "[]"};
-    EXPECT_EQ(Starts(log), std::vector<std::string>(started.begin(), started.end() - recordStepExitCode))
-        << recordStepExitCode;
+    ASSERT_TRUE(EveryStartedProcessEnded()) << c.name;
+    EXPECT_EQ(Starts(log), c.starts) << c.name;
+    EXPECT_EQ(g_seams.AsUser, c.asUser) << c.name;
   }
+  for (int i = 0; i < 3; ++i) WriteSlot(ImportSlot(seams[i].module, seams[i].function), realFunctions[i]);
 }
 
 }  // namespace

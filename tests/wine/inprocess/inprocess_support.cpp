@@ -3,6 +3,7 @@
 #include <ostream>
 
 #include "common/control_ids.h"
+#include "common/system_functions.h"
 #include "app/control_window.h"
 #include "audio/endpoint_watch.h"
 #include "program_driver.h"
@@ -44,6 +45,7 @@ void ControlWindowTest::SetUp() {
   dir_ = corvane::RunFolder(L"inprocess");
   static bool prepared = false;
   if (!prepared) {
+    LoadSystemFunctions();
     ASSERT_TRUE(vdev::PrepareFolder(dir_));
     // Windows also remembers a keyboard interface that is unplugged; no send may walk it.
     std::vector<vdev::HidInterface> devices = corvane::KeyboardAndForeignDevices();

@@ -229,14 +229,20 @@ class InstallerTest : public ::testing::Test {
     RemoveRecord();
   }
 
-  Process Start(const std::wstring& program) {
+  // On DESKTOP (null: this one), with OUTPUT (inheritable; null: none) as standard output.
+  Process Start(const std::wstring& program, const wchar_t* desktop = nullptr, HANDLE output = nullptr) {
     std::wstring commandLine = L"\"" + program + L"\"";
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
+    startup.lpDesktop = const_cast<wchar_t*>(desktop);
+    if (output) {
+      startup.dwFlags = STARTF_USESTDHANDLES;
+      startup.hStdOutput = output;
+    }
     PROCESS_INFORMATION info = {};
     Process process;
-    EXPECT_TRUE(CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                               &startup, &info))
+    EXPECT_TRUE(CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, output != nullptr, 0, nullptr,
+                               nullptr, &startup, &info))
         << Narrow(program) << ": CreateProcessW failed: " << GetLastError();
     if (info.hProcess) {
       CloseHandle(info.hThread);
@@ -306,9 +312,15 @@ class InstallerTest : public ::testing::Test {
 
 TEST_F(InstallerTest, FreshInstallWritesTheCarriedProgramAndStartsItInInstallMode) {
   std::set<std::wstring> before = SystemDirectoryNames();
-  Process installer = StartInstaller();
+  // Read as a deployment tool reads it: the pipe ends with the installer, though the resident runs on.
+  HANDLE reader, writer;
+  ASSERT_TRUE(CreateOutputPipe(&reader, &writer));
+  Process installer = Start(BuiltFile(L"Install_Corvane.exe"), nullptr, writer);
+  CloseHandle(writer);
   ASSERT_TRUE(installer.handle);
   EXPECT_EQ(ExitCodeOf(installer), 0u);
+  EXPECT_TRUE(PipeEnded(reader)) << "a process the installer started holds its output";
+  CloseHandle(reader);
 
   Bytes installed = AtTarget();
   EXPECT_TRUE(installed == embedded_) << installed.size() << " bytes at the target, " << embedded_.size()
@@ -385,6 +397,10 @@ TEST_P(InstallerUpgradeTest, ReplacesTheRunningResident) {
   HWND oldWindow = nullptr;
   Process old = StartPreviousResident(slow, &oldWindow);
   ASSERT_NE(oldWindow, nullptr) << "the previous Corvane did not start";
+  Process elsewhere = Start(TargetPath(), kOtherDesktop);
+  ASSERT_GE(WaitForAudioEvent(dir_, elsewhere.pid, "register-control-change-notify", {}, kResidentTimeoutMs), 0)
+      << "no previous Corvane on the other desktop";
+  ASSERT_EQ(FindControlWindow(elsewhere.pid), nullptr) << "the other desktop's windows are seen from here";
   const std::set<std::wstring> before = SystemDirectoryNames();
   SentMessageProbe probe(oldWindow);
   ASSERT_TRUE(probe.Active()) << "hook not set: " << GetLastError();
@@ -397,6 +413,7 @@ TEST_P(InstallerUpgradeTest, ReplacesTheRunningResident) {
 
   DWORD oldExitCode = 0;
   EXPECT_TRUE(WaitForExit(old, kResidentTimeoutMs, &oldExitCode)) << "the previous Corvane still runs";
+  EXPECT_TRUE(WaitForExit(elsewhere, 0, &oldExitCode) && oldExitCode == 0) << "the other desktop's Corvane runs on";
   EXPECT_EQ(SentTo(old.pid, "destroy"), 1u);
   EXPECT_EQ(SentTo(old.pid, "close"), 0u) << "the new Corvane had to close the previous one";
   EXPECT_GE(WaitForAudioEvent(dir_, old.pid, "last-release", {"enumerator"}, 0), 0)
@@ -576,7 +593,7 @@ TEST_F(InstallerTest, LoadsNoLibraryFromItsOwnFolderOnceRunning) {
   ExpectStartedFromTargetInInstallMode(0);
 }
 
-// The second installer finds the first one's window and leaves at once, while the
+// The second installer, on another desktop, finds the first one's mutex and leaves at once, while the
 // first is still waiting for a Corvane that is slow to exit; that Corvane is
 // stopped once.
 TEST_F(InstallerTest, SecondInstallerExitsAtOnceWhileTheFirstRuns) {
@@ -591,7 +608,7 @@ TEST_F(InstallerTest, SecondInstallerExitsAtOnceWhileTheFirstRuns) {
   Process first = StartInstaller();
   ASSERT_TRUE(WaitUntil(kInstallerTimeoutMs, [] { return !TopLevelWindows(kInstallerClass).empty(); }))
       << "the first installer made no window";
-  Process second = StartInstaller();
+  Process second = Start(BuiltFile(L"Install_Corvane.exe"), kOtherDesktop);
   EXPECT_EQ(ExitCodeOf(second), 1u) << "the second installer installed nothing";
   EXPECT_TRUE(IsRunning(first)) << "the second installer ended only after the first";
 

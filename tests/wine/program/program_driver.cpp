@@ -89,19 +89,13 @@ std::wstring SystemDirectory() {
 
 VirtualKeyboardInSystemDirectory::VirtualKeyboardInSystemDirectory(const std::wstring& dir) : dir_(dir) {
   std::wstring system = SystemDirectory();
-  for (const wchar_t* file : {L"hid.dll", L"setupapi.dll"}) {
-    std::wstring installed = system + L"\\" + file;
-    if (!CopyFileW(installed.c_str(), (dir_ + L"\\system-" + file).c_str(), FALSE) ||
-        !CopyBeside(ProgramFolder() + L"\\" + file, installed))
-      return;
-  }
-  ready_ = true;
+  const std::wstring installed = system + L"\\setupapi.dll";
+  ready_ = CopyFileW(installed.c_str(), (dir_ + L"\\system-setupapi.dll").c_str(), FALSE) &&
+           CopyBeside(ProgramFolder() + L"\\setupapi.dll", installed);
 }
 
 VirtualKeyboardInSystemDirectory::~VirtualKeyboardInSystemDirectory() {
-  std::wstring system = SystemDirectory();
-  for (const wchar_t* file : {L"hid.dll", L"setupapi.dll"})
-    CopyFileW((dir_ + L"\\system-" + file).c_str(), (system + L"\\" + file).c_str(), FALSE);
+  if (ready_) CopyFileW((dir_ + L"\\system-setupapi.dll").c_str(), (SystemDirectory() + L"\\setupapi.dll").c_str(), FALSE);
 }
 
 std::vector<vdev::HidInterface> KeyboardAndForeignDevices() {
@@ -136,30 +130,31 @@ std::vector<std::string> ForeignInterfaceNames(const std::vector<vdev::HidInterf
 
 std::wstring CorvaneCopyPath(const std::wstring& dir) { return dir + L"\\app\\Corvane.exe"; }
 
-// The copy of Corvane.exe and the hid and setupapi doubles in DIR\app.
+// The copy of Corvane.exe and the setupapi double in DIR\app (hid.dll is taken
+// from the system folder, where wine-run puts its double).
 static bool PrepareCorvaneCopy(const std::wstring& dir) {
   std::wstring bin = ProgramFolder();
   std::wstring app = dir + L"\\app";
   if (GetFileAttributesW(app.c_str()) == INVALID_FILE_ATTRIBUTES) {
     if (!CreateDirectoryW(app.c_str(), nullptr)) return false;
-    for (const wchar_t* file : {L"hid.dll", L"setupapi.dll"}) {
-      if (!CopyBeside(bin + L"\\" + file, app + L"\\" + file)) return false;
-    }
+    if (!CopyBeside(bin + L"\\setupapi.dll", app + L"\\setupapi.dll")) return false;
   }
   std::wstring program = CorvaneCopyPath(dir);
   return GetFileAttributesW(program.c_str()) != INVALID_FILE_ATTRIBUTES || CopyBeside(bin + L"\\Corvane.exe", program);
 }
 
-// Starts PROGRAM in FOLDER (DIR when empty) as current directory, with CORVANE_DOUBLES_DIR naming
-// DIR and, when OUTPUT is given (inheritable), that as its standard output.
+// Starts PROGRAM in FOLDER (DIR when empty) as current directory, on DESKTOP (null: this one), with
+// CORVANE_DOUBLES_DIR naming DIR and, when OUTPUT is given (inheritable), that as its standard output.
 static bool StartProgram(const std::wstring& dir, const std::wstring& program, const std::wstring& arguments,
-                         HANDLE output, Process* process, const std::wstring& folder = L"") {
+                         HANDLE output, Process* process, const std::wstring& folder = L"",
+                         const wchar_t* desktop = nullptr) {
   // Inherited by the child: the doubles find their folder through it.
   if (!SetEnvironmentVariableW(vdev::kDirVariable, dir.c_str())) return false;
   std::wstring commandLine = L"\"" + program + L"\"";
   if (!arguments.empty()) commandLine += L" " + arguments;
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
+  startup.lpDesktop = const_cast<wchar_t*>(desktop);
   if (output) {
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = output;
@@ -178,8 +173,9 @@ static bool StartProgram(const std::wstring& dir, const std::wstring& program, c
 }
 
 bool StartCorvane(const std::wstring& dir, const std::wstring& arguments, Process* process,
-                  const std::wstring& folder) {
-  return PrepareCorvaneCopy(dir) && StartProgram(dir, CorvaneCopyPath(dir), arguments, nullptr, process, folder);
+                  const std::wstring& folder, const wchar_t* desktop) {
+  return PrepareCorvaneCopy(dir) &&
+         StartProgram(dir, CorvaneCopyPath(dir), arguments, nullptr, process, folder, desktop);
 }
 
 bool RunInCmd(const std::wstring& dir, const std::wstring& line, DWORD* exitCode) {
@@ -214,12 +210,19 @@ bool RunCheck(const std::wstring& dir, const std::wstring& program, DWORD* exitC
   return RunInCmd(dir, L"\"\"" + program + L"\" " + typed + L"\"", exitCode) && ReadTextFile(path, text);
 }
 
-bool RunCheckIntoPipe(const std::wstring& dir, DWORD* exitCode, std::string* text) {
+bool CreateOutputPipe(HANDLE* reader, HANDLE* writer) {
   SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+  // Room for the whole report of a check: the pipe is read once the check has ended.
+  return CreatePipe(reader, writer, &inherited, 65536) && SetHandleInformation(*reader, HANDLE_FLAG_INHERIT, 0);
+}
+
+bool PipeEnded(HANDLE reader) {
+  return !PeekNamedPipe(reader, nullptr, 0, nullptr, nullptr, nullptr) && GetLastError() == ERROR_BROKEN_PIPE;
+}
+
+bool RunCheckIntoPipe(const std::wstring& dir, DWORD* exitCode, std::string* text) {
   HANDLE reader, writer;
-  // Room for the whole report: the pipe is read once the check has ended.
-  if (!PrepareCorvaneCopy(dir) || !CreatePipe(&reader, &writer, &inherited, 65536)) return false;
-  SetHandleInformation(reader, HANDLE_FLAG_INHERIT, 0);
+  if (!PrepareCorvaneCopy(dir) || !CreateOutputPipe(&reader, &writer)) return false;
   Process check;
   const bool started = StartProgram(dir, CorvaneCopyPath(dir), L"/check", writer, &check);
   CloseHandle(writer);

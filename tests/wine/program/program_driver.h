@@ -29,9 +29,10 @@ std::wstring RunFolder(const std::wstring& name);
 // on 64-bit Windows, whose writes to the system directory are redirected there.
 std::wstring SystemDirectory();
 
-// An installed Corvane runs from the system directory and takes hid.dll and
-// setupapi.dll from there: while this object lives the doubles from
-// ProgramFolder() stand in for the system's, which are put back when it goes.
+// An installed Corvane runs from the system directory and takes setupapi.dll
+// from there (hid.dll always comes from there, where wine-run puts its double):
+// while this object lives the double from ProgramFolder() stands in for the
+// system's, which is put back when it goes.
 class VirtualKeyboardInSystemDirectory {
  public:
   explicit VirtualKeyboardInSystemDirectory(const std::wstring& dir);
@@ -57,13 +58,15 @@ struct Process {
   DWORD startTick = 0;
 };
 
-// Copies Corvane.exe and the hid and setupapi doubles from ProgramFolder()
+// Copies Corvane.exe and the setupapi double from ProgramFolder()
 // into DIR\app (once) and starts the copy with ARGUMENTS after the quoted
 // program path (none when empty), in DIR (or FOLDER, when given) as current directory,
-// CORVANE_DOUBLES_DIR naming DIR. The copy keeps the build's program safe from
+// on DESKTOP (null: this one), CORVANE_DOUBLES_DIR naming DIR. The copy keeps the build's program safe from
 // "/uninstall", which deletes its own file.
 bool StartCorvane(const std::wstring& dir, const std::wstring& arguments, Process* process,
-                  const std::wstring& folder = L"");
+                  const std::wstring& folder = L"", const wchar_t* desktop = nullptr);
+// A second desktop stands in for another session: FindWindowW here does not see its windows.
+constexpr wchar_t kOtherDesktop[] = L"winsta0\\CorvaneOther";
 std::wstring CorvaneCopyPath(const std::wstring& dir);
 
 // The self-check as a user types it into a command prompt: "cmd.exe /c" runs the
@@ -83,6 +86,9 @@ bool RunCheck(const std::wstring& dir, const std::wstring& program, DWORD* exitC
 // (Wine's cmd gives the left side of "|" a file): true when it ended within 10 s; its
 // exit code and what it wrote into the pipe in the outputs.
 bool RunCheckIntoPipe(const std::wstring& dir, DWORD* exitCode, std::string* text);
+// A pipe for a started program's output, as a deployment tool reads it; whether every writer has closed it.
+bool CreateOutputPipe(HANDLE* reader, HANDLE* writer);
+bool PipeEnded(HANDLE reader);
 
 // True when the process ended within the time; its exit code in *exitCode.
 bool WaitForExit(const Process& process, DWORD timeoutMs, DWORD* exitCode);

@@ -31,9 +31,9 @@ void ProgramTest::TearDown() {
   for (Process& process : started_) EndProcess(&process);
 }
 
-Process ProgramTest::Start(const std::wstring& arguments) {
+Process ProgramTest::Start(const std::wstring& arguments, const wchar_t* desktop) {
   Process process;
-  EXPECT_TRUE(StartCorvane(dir_, arguments, &process)) << "CreateProcessW failed: " << GetLastError();
+  EXPECT_TRUE(StartCorvane(dir_, arguments, &process, L"", desktop)) << "CreateProcessW failed: " << GetLastError();
   if (process.handle) started_.push_back(process);
   return process;
 }

@@ -15,8 +15,8 @@ class ProgramTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  // Starts Corvane.exe with ARGUMENTS; fails the test when it cannot start.
-  Process Start(const std::wstring& arguments = L"");
+  // Starts Corvane.exe with ARGUMENTS on DESKTOP (null: this one); fails the test when it cannot start.
+  Process Start(const std::wstring& arguments = L"", const wchar_t* desktop = nullptr);
   // Starts it and waits until its control window exists and its volume
   // callback is registered, so that changes from now on reach it.
   Process StartResident(const std::wstring& arguments = L"");
