@@ -228,7 +228,9 @@ TEST_F(AudioCallbacks, EndpointWatchBindsFollowsAChangeRebindsAndReleases) {
   for (const char* fails : {"1", "0"}) {
     ASSERT_TRUE(vdev::SendAudioCommand(dir_, std::string("getmute-fails ") + fails));
     ASSERT_GE(corvane::WaitForAudioEvent(dir_, self, "getmute-fails", {fails}, 5000), 0);
-    if (*fails == '1') EXPECT_FALSE(RefreshEndpointMute());
+    if (*fails == '1') {
+      EXPECT_FALSE(RefreshEndpointMute());
+    }
   }
   EXPECT_EQ(registrations(), registeredBefore + 1);
 
