@@ -290,17 +290,14 @@ TEST(RenameAside, OnlyASharingViolationIsRetriedAndOnlyAccessDeniedGoesAside) {
 // and that a command that does not fit leaves the buffer alone.
 TEST(SelfDelete, NamesOnlyPlainFileNamesAndWritesNothingThatDoesNotFit) {
   const struct {
-    const wchar_t* System;
     const wchar_t* Name;
     bool Taken;
+    const wchar_t* System = L"C:\\Windows\\system32";
   } names[] = {
-      {L"C:\\Windows\\system32", L"Corvane-0000ABCD.old", true}, {L"C:\\Windows\\system32", L"My Corvane~2.exe", true},
-      {L"C:\\Windows\\system32", L"", false},  {L"C:\\Windows\\system32", L"100%i.exe", false},
-      {L"C:\\Windows\\system32", L"%PATH%.exe", false},  {L"C:\\Windows\\system32", L"a&b.exe", false},
-      {L"C:\\Windows\\system32", L"a)b.exe", false},  {L"C:\\Windows\\system32", L"a!b.exe", false},
-      {L"C:\\Windows\\system32", L"a^b.exe", false},  {L"C:\\Windows\\system32", L"C\\x.exe", false},
-      {L"D:\\My Windows\\system32", L"x.old", true},  {L"", L"x.old", false},
-      {L"C:\\Win%i\\system32", L"x.old", false},     {L"C:\\Win\"dows\\system32", L"x.old", false},
+      {L"Corvane-0000ABCD.old", true}, {L"My Corvane~2.exe", true}, {L"", false},      {L"100%i.exe", false},
+      {L"%PATH%.exe", false},          {L"a&b.exe", false},         {L"a)b.exe", false}, {L"a!b.exe", false},
+      {L"a^b.exe", false},             {L"C\\x.exe", false},        {L"x.old", true, L"D:\\My Windows\\system32"},
+      {L"x.old", false, L""},          {L"x.old", false, L"C:\\Win%i\\system32"}, {L"x.old", false, L"C:\\Win\"dows"},
   };
   for (const auto& c : names) {
     wchar_t command[SELF_DELETE_COMMAND_CAPACITY];
@@ -324,9 +321,11 @@ TEST(SelfDelete, NamesOnlyPlainFileNamesAndWritesNothingThatDoesNotFit) {
   EXPECT_EQ(std::wstring(tooSmall.begin(), tooSmall.end()), std::wstring(exact - 1, L'#'));
 
   std::vector<wchar_t> block(SELF_DELETE_ENVIRONMENT_CAPACITY);
-  ASSERT_TRUE(BuildSelfDeleteEnvironment(longest.c_str(), longest.c_str(), block.data(), SELF_DELETE_ENVIRONMENT_CAPACITY));
-  ASSERT_TRUE(BuildSelfDeleteEnvironment(L"C:\\W\\system32", L"C:\\W", block.data(), SELF_DELETE_ENVIRONMENT_CAPACITY));
-  const wchar_t expected[] = L"ComSpec=C:\\W\\system32\\cmd.exe\0PATH=C:\\W\\system32\0PATHEXT=.COM;.EXE\0SystemRoot=C:\\W\0";
+  const unsigned room = SELF_DELETE_ENVIRONMENT_CAPACITY;
+  ASSERT_TRUE(BuildSelfDeleteEnvironment(longest.c_str(), longest.c_str(), block.data(), room));
+  ASSERT_TRUE(BuildSelfDeleteEnvironment(L"C:\\W\\system32", L"C:\\W", block.data(), room));
+  const wchar_t expected[] =
+      L"ComSpec=C:\\W\\system32\\cmd.exe\0PATH=C:\\W\\system32\0PATHEXT=.COM;.EXE\0SystemRoot=C:\\W\0";
   EXPECT_EQ(std::wstring(block.data(), std::size(expected)), std::wstring(expected, std::size(expected)));
 }
 
