@@ -239,8 +239,15 @@ class HandOverTest : public CoreTest, public ::testing::WithParamInterface<const
     EXPECT_TRUE(IsRunning(process));
     SendToControlWindow(process, WM_CLOSE);
     EXPECT_EQ(ExitCodeOf(process), 0u);
-    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", L"Corvane");
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Corvane");
+    // In the 64-bit view, where the record is, also for the 32-bit build.
+    HKEY run;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", 0,
+                      KEY_SET_VALUE | KEY_WOW64_64KEY, &run) == ERROR_SUCCESS) {
+      RegDeleteValueW(run, L"Corvane");
+      RegCloseKey(run);
+    }
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Corvane",
+                    KEY_WOW64_64KEY, 0);
   }
 };
 
