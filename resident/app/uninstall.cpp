@@ -133,19 +133,6 @@ int RemoveInstallRecord() {
   return 0;
 }
 
-SHELLEXECUTEINFOW SelfDeleteStart(const wchar_t* interpreter, const wchar_t* parameters, const wchar_t* folder) {
-  SHELLEXECUTEINFOW execute = {};
-  execute.cbSize = sizeof(execute);
-  // NOASYNC: the process ends right after the start.
-  execute.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
-  execute.lpVerb = L"open";
-  execute.lpFile = interpreter;
-  execute.lpParameters = parameters;
-  execute.lpDirectory = folder;
-  execute.nShow = SW_HIDE;
-  return execute;
-}
-
 bool StartSelfDelete(const wchar_t* path, HANDLE* command) {
   *command = nullptr;
   // The command names the file within its folder, its working directory: the
@@ -155,16 +142,30 @@ bool StartSelfDelete(const wchar_t* path, HANDLE* command) {
   WCHAR folder[PROGRAM_PATH_CAPACITY];
   if (folderLength == 0 || folderLength >= static_cast<int>(PROGRAM_PATH_CAPACITY)) return false;
   lstrcpynW(folder, path, folderLength + 1);
-  WCHAR parameters[SELF_DELETE_PARAMETERS_CAPACITY];
-  if (!BuildSelfDeleteParameters(name, parameters, ARRAYSIZE(parameters))) return false;
 
-  WCHAR interpreter[PROGRAM_PATH_CAPACITY];
-  const UINT length = GetSystemDirectoryW(interpreter, PROGRAM_PATH_CAPACITY);
-  if (length == 0 || length + lstrlenW(L"\\cmd.exe") >= PROGRAM_PATH_CAPACITY) return false;
-  lstrcatW(interpreter, L"\\cmd.exe");
+  // The shared Windows folder: GetWindowsDirectoryW may name a folder of the user's.
+  WCHAR system[PROGRAM_PATH_CAPACITY];
+  WCHAR windows[PROGRAM_PATH_CAPACITY];
+  if (!Fits(GetSystemDirectoryW(system, PROGRAM_PATH_CAPACITY)) ||
+      !Fits(GetSystemWindowsDirectoryW(windows, PROGRAM_PATH_CAPACITY)))
+    return false;
+  WCHAR interpreter[PROGRAM_PATH_CAPACITY + ARRAYSIZE(SELF_DELETE_INTERPRETER)];
+  lstrcpyW(interpreter, system);
+  lstrcatW(interpreter, SELF_DELETE_INTERPRETER);
+  WCHAR line[SELF_DELETE_COMMAND_CAPACITY];
+  WCHAR environment[SELF_DELETE_ENVIRONMENT_CAPACITY];
+  if (!BuildSelfDeleteCommand(system, name, line, ARRAYSIZE(line)) ||
+      !BuildSelfDeleteEnvironment(system, windows, environment, ARRAYSIZE(environment)))
+    return false;
 
-  SHELLEXECUTEINFOW execute = SelfDeleteStart(interpreter, parameters, folder);
-  if (!ShellExecuteExW(&execute)) return false;
-  *command = execute.hProcess;
+  // Neither the user's environment nor a handle of this process goes to the command.
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION started = {};
+  if (!CreateProcessW(interpreter, line, nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW,
+                      environment, folder, &startup, &started))
+    return false;
+  CloseHandle(started.hThread);
+  *command = started.hProcess;
   return true;
 }

@@ -1,6 +1,5 @@
 #pragma once
 #include <windows.h>
-#include <shellapi.h>
 
 void RunUninstall();
 // Whether the record (Run value and uninstall command) is this program's to
@@ -15,14 +14,10 @@ int RemoveInstallRecord();
 // name (another uninstall's, waiting for its deletion) and says why it failed.
 bool MoveWithoutReplacing(const wchar_t* from, const wchar_t* to, unsigned long* error);
 
-// The start of the delete command as ShellExecuteExW takes it: the interpreter
-// with the parameters, hidden, in folder, no message box when it cannot start, and
-// its process handle returned. The texts stay the caller's.
-SHELLEXECUTEINFOW SelfDeleteStart(const wchar_t* interpreter, const wchar_t* parameters, const wchar_t* folder);
-
 // Starts the hidden command that deletes the file at path, retrying until no
-// process holds it, and the companion library in the same folder. The interpreter
-// is the system folder's cmd.exe, never the one COMSPEC names: the uninstall runs
-// elevated, and its environment comes from the user's, which the user's own
-// programs can change. True when it started; *command is its process or null.
+// process holds it, and the companion library in the same folder. The command runs
+// the system folder's programs only, with an environment of its own: the uninstall
+// runs elevated, and its environment comes from the user's, which the user's own
+// programs can change (COMSPEC, PATH, PATHEXT). True when it started; *command is
+// its process or null.
 bool StartSelfDelete(const wchar_t* path, HANDLE* command);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cwchar>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -292,30 +293,41 @@ TEST(SelfDelete, NamesOnlyPlainFileNamesAndWritesNothingThatDoesNotFit) {
   const struct {
     const wchar_t* Name;
     bool Taken;
+    const wchar_t* System = L"C:\\Windows\\system32";
   } names[] = {
       {L"Corvane-0000ABCD.old", true}, {L"My Corvane~2.exe", true}, {L"", false},      {L"100%i.exe", false},
       {L"%PATH%.exe", false},          {L"a&b.exe", false},         {L"a)b.exe", false}, {L"a!b.exe", false},
-      {L"a^b.exe", false},             {L"C\\x.exe", false},
+      {L"a^b.exe", false},             {L"C\\x.exe", false},        {L"x.old", true, L"D:\\My Windows\\system32"},
+      {L"x.old", false, L""},          {L"x.old", false, L"C:\\Win%i\\system32"}, {L"x.old", false, L"C:\\Win\"dows"},
   };
   for (const auto& c : names) {
-    wchar_t parameters[SELF_DELETE_PARAMETERS_CAPACITY];
-    EXPECT_EQ(BuildSelfDeleteParameters(c.Name, parameters, SELF_DELETE_PARAMETERS_CAPACITY), c.Taken)
-        << testing::PrintToString(std::wstring(c.Name));
+    wchar_t command[SELF_DELETE_COMMAND_CAPACITY];
+    EXPECT_EQ(BuildSelfDeleteCommand(c.System, c.Name, command, SELF_DELETE_COMMAND_CAPACITY), c.Taken)
+        << testing::PrintToString(std::wstring(c.System) + L" " + c.Name);
   }
 
-  // Wine's cmd runs no AutoRun commands, so only the text can show that /d keeps them out.
-  wchar_t parameters[SELF_DELETE_PARAMETERS_CAPACITY];
-  ASSERT_TRUE(BuildSelfDeleteParameters(L"x.old", parameters, SELF_DELETE_PARAMETERS_CAPACITY));
-  EXPECT_EQ(std::wstring(parameters).rfind(L"/d /c ", 0), 0u) << "no AutoRun, one command";
+  // Wine's cmd reads no AutoRun commands nor cmd's settings from the registry, so
+  // only the text can show that the switches keep them out.
+  wchar_t command[SELF_DELETE_COMMAND_CAPACITY];
+  ASSERT_TRUE(BuildSelfDeleteCommand(L"C:\\Windows\\system32", L"x.old", command, SELF_DELETE_COMMAND_CAPACITY));
+  EXPECT_EQ(std::wstring(command).rfind(L"\"C:\\Windows\\system32\\cmd.exe\" /d /e:on /v:off /c ", 0), 0u);
 
   const std::wstring longest(PROGRAM_PATH_CAPACITY - 1, L'D');
-  std::vector<wchar_t> whole(SELF_DELETE_PARAMETERS_CAPACITY);
-  ASSERT_TRUE(BuildSelfDeleteParameters(longest.c_str(), whole.data(), SELF_DELETE_PARAMETERS_CAPACITY))
-      << "the longest name fits";
+  std::vector<wchar_t> whole(SELF_DELETE_COMMAND_CAPACITY);
+  ASSERT_TRUE(BuildSelfDeleteCommand(longest.c_str(), longest.c_str(), whole.data(), SELF_DELETE_COMMAND_CAPACITY))
+      << "the longest names fit";
   const unsigned exact = static_cast<unsigned>(std::wcslen(whole.data()) + 1);
   std::vector<wchar_t> tooSmall(exact - 1, L'#');
-  EXPECT_FALSE(BuildSelfDeleteParameters(longest.c_str(), tooSmall.data(), exact - 1));
+  EXPECT_FALSE(BuildSelfDeleteCommand(longest.c_str(), longest.c_str(), tooSmall.data(), exact - 1));
   EXPECT_EQ(std::wstring(tooSmall.begin(), tooSmall.end()), std::wstring(exact - 1, L'#'));
+
+  std::vector<wchar_t> block(SELF_DELETE_ENVIRONMENT_CAPACITY);
+  const unsigned room = SELF_DELETE_ENVIRONMENT_CAPACITY;
+  ASSERT_TRUE(BuildSelfDeleteEnvironment(longest.c_str(), longest.c_str(), block.data(), room));
+  ASSERT_TRUE(BuildSelfDeleteEnvironment(L"C:\\W\\system32", L"C:\\W", block.data(), room));
+  const wchar_t expected[] =
+      L"ComSpec=C:\\W\\system32\\cmd.exe\0PATH=C:\\W\\system32\0PATHEXT=.COM;.EXE\0SystemRoot=C:\\W\0";
+  EXPECT_EQ(std::wstring(block.data(), std::size(expected)), std::wstring(expected, std::size(expected)));
 }
 
 // A rename that reports the first g_namesTaken names as existing, then g_error (0: success).

@@ -1,6 +1,6 @@
 // The command that deletes the program file after an uninstall, started from the
-// test process on files of its own: what ShellExecuteExW gets, and what Wine's cmd
-// does with the program's actual command line.
+// test process on files of its own: what Wine's cmd does with the program's actual
+// command line.
 
 #include <windows.h>
 
@@ -14,20 +14,6 @@
 #include "app/uninstall.h"
 
 namespace {
-
-// Wine starts any program whatever the show state and verb; only the structure can tell them.
-TEST(SelfDelete, StartsTheInterpreterHiddenInTheFolderWithoutAMessageBox) {
-  const SHELLEXECUTEINFOW start = SelfDeleteStart(L"C:\\windows\\system32\\cmd.exe", L"/d /c rem", L"C:\\app\\");
-  EXPECT_EQ(start.cbSize, sizeof start);
-  EXPECT_EQ(lstrcmpiW(start.lpVerb, L"open"), 0);
-  EXPECT_STREQ(start.lpFile, L"C:\\windows\\system32\\cmd.exe");
-  EXPECT_STREQ(start.lpParameters, L"/d /c rem");
-  EXPECT_STREQ(start.lpDirectory, L"C:\\app\\");
-  EXPECT_EQ(start.nShow, SW_HIDE);
-  EXPECT_EQ(start.hwnd, nullptr);
-  const ULONG needed = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
-  EXPECT_EQ(start.fMask & needed, needed);
-}
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 

@@ -95,7 +95,8 @@ VirtualKeyboardInSystemDirectory::VirtualKeyboardInSystemDirectory(const std::ws
 }
 
 VirtualKeyboardInSystemDirectory::~VirtualKeyboardInSystemDirectory() {
-  if (ready_) CopyFileW((dir_ + L"\\system-setupapi.dll").c_str(), (SystemDirectory() + L"\\setupapi.dll").c_str(), FALSE);
+  if (ready_)
+    CopyFileW((dir_ + L"\\system-setupapi.dll").c_str(), (SystemDirectory() + L"\\setupapi.dll").c_str(), FALSE);
 }
 
 std::vector<vdev::HidInterface> KeyboardAndForeignDevices() {

@@ -409,7 +409,7 @@ struct UninstallCase {
   bool installed;    // a resident started with "/install" runs and its record exists
   DWORD exitDelayMs; // the uninstaller's teardown takes this long after the delete command started
   bool audioOutput = true;     // a default render endpoint exists when the uninstall starts
-  bool comspecStandIn = false;  // COMSPEC names a batch file that must not start
+  bool userStandIns = false;   // COMSPEC, and PATH with PATHEXT for ping, name batch files that must not start
 };
 
 void PrintTo(const UninstallCase& test, std::ostream* out) { *out << test.name; }
@@ -456,21 +456,31 @@ TEST_P(RegistrationUninstallTest, TurnsTheIndicatorOffRemovesTheRecordAndDeletes
   }
 
   // The elevated uninstall inherits the user's environment, which the user's own
-  // programs can change: its command is the system folder's cmd.exe, whatever COMSPEC says.
-  wchar_t comspec[MAX_PATH];
-  ASSERT_GT(GetEnvironmentVariableW(L"COMSPEC", comspec, MAX_PATH), 0u);
-  const std::wstring standIn = dir_ + L"\\stand-in.bat", standInMark = dir_ + L"\\stand-in-started.txt";
-  if (test.comspecStandIn) {
-    const std::string line = "echo started>\"" + Narrow(standInMark) + "\"\r\n";
-    HANDLE batch = CreateFileW(standIn.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-    ASSERT_NE(batch, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    ASSERT_TRUE(WriteFile(batch, line.data(), static_cast<DWORD>(line.size()), &written, nullptr));
-    CloseHandle(batch);
-    ASSERT_TRUE(SetEnvironmentVariableW(L"COMSPEC", standIn.c_str()));
+  // programs can change: its command runs the system folder's programs only,
+  // whatever COMSPEC, PATH and PATHEXT say.
+  const wchar_t* const variables[] = {L"COMSPEC", L"PATH", L"PATHEXT"};
+  std::wstring saved[3];
+  for (int i = 0; i < 3; ++i) {
+    wchar_t value[4096];
+    const DWORD length = GetEnvironmentVariableW(variables[i], value, ARRAYSIZE(value));
+    ASSERT_TRUE(length > 0 && length < ARRAYSIZE(value)) << Narrow(variables[i]);
+    saved[i] = value;
+  }
+  const std::wstring standInMark = dir_ + L"\\stand-in-started.txt";
+  if (test.userStandIns) {
+    const std::string line = "echo started>>\"" + Narrow(standInMark) + "\"\r\n";
+    for (const wchar_t* name : {L"stand-in.bat", L"ping.cmd"}) {
+      HANDLE batch = CreateFileW((dir_ + L"\\" + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+      ASSERT_NE(batch, INVALID_HANDLE_VALUE);
+      DWORD written = 0;
+      ASSERT_TRUE(WriteFile(batch, line.data(), static_cast<DWORD>(line.size()), &written, nullptr));
+      CloseHandle(batch);
+    }
+    const std::wstring values[] = {dir_ + L"\\stand-in.bat", dir_ + L";" + saved[1], L".CMD"};
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(SetEnvironmentVariableW(variables[i], values[i].c_str()));
   }
   Process uninstalling = Start(L"/uninstall");
-  SetEnvironmentVariableW(L"COMSPEC", comspec);
+  for (int i = 0; i < 3; ++i) SetEnvironmentVariableW(variables[i], saved[i].c_str());
   if (test.installed) {
     EXPECT_EQ(ExitCodeOf(installed), 0u) << "the resident did not hand over";
   }
@@ -509,7 +519,7 @@ TEST_P(RegistrationUninstallTest, TurnsTheIndicatorOffRemovesTheRecordAndDeletes
 
   EXPECT_TRUE(WaitUntil(kFileGoneTimeoutMs, [&] { return !FileExists(aside); }))
       << Narrow(aside) << " still exists " << kFileGoneTimeoutMs << " ms after the exit";
-  EXPECT_FALSE(FileExists(standInMark)) << "the program that COMSPEC names was started";
+  EXPECT_FALSE(FileExists(standInMark)) << "a program that the user's environment names was started";
   if (test.installed) {
     EXPECT_FALSE(FileExists(AppFile(kCompanionFile))) << "the companion in the program's folder";
     EXPECT_TRUE(FileExists(dir_ + L"\\" + kCompanionFile)) << "the companion in the current directory went";
@@ -526,7 +536,8 @@ INSTANTIATE_TEST_SUITE_P(
                       UninstallCase{"RecordAlreadyMissing", false, true, false, 0},
                       UninstallCase{"SlowExit", false, true, true, 4000},
                       UninstallCase{"NoAudioOutput", false, true, true, 0, false},
-                      UninstallCase{"ComspecNamesAStandIn", false, true, true, 0, true, true}),
+                      // The file stays held while the rounds of the command pass.
+                      UninstallCase{"UserEnvironmentNamesStandIns", false, true, true, 3000, true, true}),
     [](const ::testing::TestParamInfo<UninstallCase>& info) { return std::string(info.param.name); });
 
 // An uninstall entry that cannot be deleted (it has a subkey, which the record
