@@ -7,7 +7,8 @@
 #include <string>
 #include <tuple>
 
-#include "app/check_report.h"
+#include "check/check_report.h"
+#include "registration/install_record_values.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 
 #include "app/activity_sources.h"
 #include "app/control_window.h"
-#include "app/self_check.h"
+#include "check/self_check.h"
 #include "common/control_ids.h"
 #include "inprocess_support.h"
 #include "program_driver.h"

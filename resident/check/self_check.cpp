@@ -1,4 +1,4 @@
-#include "app/self_check.h"
+#include "check/self_check.h"
 
 #include <mmdeviceapi.h>
 #include <endpointvolume.h>
@@ -7,9 +7,9 @@
 #include <initguid.h>
 #include <functiondiscoverykeys_devpkey.h>
 
-#include "app/check_report.h"
-#include "app/elevation.h"
-#include "app/elevation_rules.h"
+#include "check/check_report.h"
+#include "elevation/elevation.h"
+#include "elevation/elevation_rules.h"
 #include "common/control_ids.h"
 #include "common/resident_answer.h"
 #include "keyboard/feature_channel.h"
@@ -139,7 +139,7 @@ void ReadRecordEntry(const WCHAR* keyPath, const WCHAR* valueName, const WCHAR* 
   entry->ReadError = static_cast<std::uint32_t>(status);
   entry->Command = command;
   if (status != ERROR_SUCCESS) return;
-  WCHAR program[RECORDED_PATH_CAPACITY];
+  WCHAR program[PROGRAM_PATH_CAPACITY];
   ProgramOfCommand(command, program);
   entry->Program = CompareWithSelf(program, self);
 }
@@ -177,7 +177,7 @@ Answer InSystemFolderOfItsBitness(const WCHAR* program) {
 
 void ReadRunProgram(CheckFacts* facts) {
   if (facts->RunValue.ReadError != ERROR_SUCCESS || facts->RunValue.Program == NamedProgram::Missing) return;
-  WCHAR program[RECORDED_PATH_CAPACITY];
+  WCHAR program[PROGRAM_PATH_CAPACITY];
   ProgramOfCommand(facts->RunValue.Command, program);
   ReadFileVersion(program, facts->RunProgramVersion);
   facts->RunProgramInSystemFolder = InSystemFolderOfItsBitness(program);
@@ -215,7 +215,7 @@ void FindResident(HINSTANCE instance, CheckFacts* facts, WCHAR (&path)[PROGRAM_P
     ReadFileVersion(path, facts->ResidentVersion);
     facts->ResidentIsRunProgram = Answer::Unknown;
     if (facts->RunValue.ReadError == ERROR_SUCCESS) {
-      WCHAR program[RECORDED_PATH_CAPACITY];
+      WCHAR program[PROGRAM_PATH_CAPACITY];
       ProgramOfCommand(facts->RunValue.Command, program);
       switch (CompareWithSelf(program, path)) {
         case NamedProgram::ThisFile: facts->ResidentIsRunProgram = Answer::Yes; break;
