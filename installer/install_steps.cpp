@@ -1,6 +1,6 @@
 #include "install_steps.h"
 
-#include "app/activity_rules.h"
+#include "common/session_rules.h"
 #include "installer_functions.h"
 #include "registration/file_aside.h"
 #include "registration/hand_over.h"

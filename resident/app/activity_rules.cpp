@@ -40,8 +40,6 @@ constexpr std::uint32_t POWER_MONITOR_ON = 1;
 // WM_WTSSESSION_CHANGE events.
 constexpr std::uintptr_t WTS_CONSOLE_CONNECT = 0x1;
 constexpr std::uintptr_t WTS_SESSION_UNLOCK = 0x8;
-constexpr std::uint32_t NO_CONSOLE_SESSION = 0xFFFFFFFF;
-constexpr std::uint32_t SERVICES_SESSION = 0;
 
 // The records come from the system as plain bytes, so fields are copied out rather
 // than read through casts that assume alignment.
@@ -119,17 +117,6 @@ PowerSetting DecodePowerSetting(const unsigned char* record, std::size_t availab
 
 bool SessionChangeResyncs(std::uintptr_t event) {
   return event == WTS_CONSOLE_CONNECT || event == WTS_SESSION_UNLOCK;
-}
-
-bool SessionDrivesKeyboard(bool ownKnown, std::uint32_t own, std::uint32_t console) {
-  if (!ownKnown) return true;
-  return console != NO_CONSOLE_SESSION && own == console;
-}
-
-ResidentPlace ResidentPlaceFor(bool ownKnown, std::uint32_t own, std::uint32_t console) {
-  if (!ownKnown || own != SERVICES_SESSION) return ResidentPlace::Here;
-  return console == NO_CONSOLE_SESSION || console == SERVICES_SESSION ? ResidentPlace::Nowhere
-                                                                      : ResidentPlace::ConsoleSession;
 }
 
 unsigned char CombineLockBits(short numLock, short capsLock, short scrollLock) {

@@ -7,6 +7,7 @@
 #include "common/app_state.h"
 #include "common/control_ids.h"
 #include "common/resident_answer.h"
+#include "common/session_rules.h"
 #include "common/system_functions.h"
 #include "app/resync_timers.h"
 #include "audio/endpoint_watch.h"

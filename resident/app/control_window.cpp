@@ -2,7 +2,7 @@
 
 #include "app/activity_sources.h"
 #include "app/resync_timers.h"
-#include "app/uninstall.h"
+#include "uninstall/uninstall.h"
 #include "audio/endpoint_watch.h"
 #include "common/app_state.h"
 #include "common/control_ids.h"

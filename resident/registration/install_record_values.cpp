@@ -78,3 +78,12 @@ void ComputeInstallRecord(const InstallRecordInputs& inputs, InstallRecord& reco
   };
   for (unsigned i = 0; i < UNINSTALL_VALUE_COUNT; ++i) record.UninstallValues[i] = values[i];
 }
+
+void ProgramOfCommand(const wchar_t* command, wchar_t (&path)[PROGRAM_PATH_CAPACITY]) {
+  TextWriter out(path);
+  if (command[0] == L'"') {
+    for (const wchar_t* c = command + 1; *c != L'\0' && *c != L'"'; ++c) out.Append(*c);
+    return;
+  }
+  for (const wchar_t* c = command; *c != L'\0' && !(c[0] == L' ' && c[1] == L'/'); ++c) out.Append(*c);
+}

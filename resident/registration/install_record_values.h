@@ -1,6 +1,7 @@
 #pragma once
-// The values of the installation record, computed from their inputs. Platform-free:
-// the Win32 side gathers the inputs and writes the table in its order.
+// The values of the installation record, computed from their inputs, and the program
+// that a recorded command starts. Platform-free: the Win32 side gathers the inputs
+// and writes the table in its order.
 #include <cstdint>
 
 constexpr const wchar_t* RUN_KEY = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
@@ -42,3 +43,7 @@ struct InstallRecord {
 // Fills record from inputs; record's text fields are terminated and the value table
 // points into record, so record must not be copied afterwards.
 void ComputeInstallRecord(const InstallRecordInputs& inputs, InstallRecord& record);
+
+// The program that COMMAND starts: the text between leading double quotes, else
+// the text before the first " /", else all of it. Cut to fit PATH.
+void ProgramOfCommand(const wchar_t* command, wchar_t (&path)[PROGRAM_PATH_CAPACITY]);

@@ -7,7 +7,8 @@
 #include <string>
 #include <tuple>
 
-#include "app/check_report.h"
+#include "check/check_report.h"
+#include "registration/install_record_values.h"
 
 namespace {
 
@@ -156,7 +157,7 @@ TEST(CheckReport, EachFailureHasItsLineAndExitCode) {
        L"Result: no audio output: enable or plug in a playback device; until then Corvane does not start (exit code 1)",
        1},
       {"interfaces not listed",
-       [](Fixture& f) { f.keyboard = FeatureSendRecord{false, 13, 0, 0, {}, 0}; },
+       [](Fixture& f) { f.keyboard = FeatureSendRecord{}; f.keyboard.ListError = 13; },
        L"  the HID interfaces could not be listed (error 13: Text of 13.): send this report to whoever supports the "
        L"keyboard",
        1},

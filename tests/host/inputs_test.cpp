@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "app/activity_rules.h"
-#include "app/elevation_rules.h"
+#include "common/session_rules.h"
+#include "elevation/elevation_rules.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/elevation_rules.h"
+#include "elevation/elevation_rules.h"
 #include "registration/file_aside.h"
 #include "registration/hand_over_rules.h"
 #include "registration/install_record_values.h"

@@ -13,7 +13,7 @@
 
 #include "app/activity_sources.h"
 #include "app/control_window.h"
-#include "app/self_check.h"
+#include "check/self_check.h"
 #include "common/control_ids.h"
 #include "common/system_functions.h"
 #include "inprocess_support.h"

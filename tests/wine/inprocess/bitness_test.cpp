@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include "import_slot.h"
-#include "app/elevation.h"
-#include "app/uninstall.h"
+#include "elevation/elevation.h"
+#include "uninstall/uninstall.h"
 #include "registration/install_record.h"
 #include "registration/install_record_values.h"
 

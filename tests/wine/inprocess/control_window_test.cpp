@@ -10,7 +10,7 @@
 #include "common/control_ids.h"
 #include "inprocess_support.h"
 #include "registration/install_record_values.h"
-#include "app/uninstall.h"
+#include "uninstall/uninstall.h"
 #include "res/resource.h"
 
 namespace {

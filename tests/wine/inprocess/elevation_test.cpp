@@ -15,7 +15,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/elevation.h"
+#include "elevation/elevation.h"
 #include "import_slot.h"
 #include "install_steps.h"
 #include "installer_functions.h"

@@ -11,7 +11,7 @@
 #include "program_driver.h"
 #include "virtual_devices.h"
 #include "registration/self_delete_command.h"
-#include "app/uninstall.h"
+#include "uninstall/uninstall.h"
 
 namespace {
 

@@ -107,7 +107,3 @@ bool CheckSessionDrivesKeyboard(const CheckFacts& facts);
 
 // 0 when there is no cause: the light follows the mute state. Otherwise 1.
 int CheckExitCode(const CheckFacts& facts);
-
-// The program that COMMAND starts: the text between leading double quotes, else
-// the text before the first " /", else all of it. Cut to fit PATH.
-void ProgramOfCommand(const wchar_t* command, wchar_t (&path)[RECORDED_PATH_CAPACITY]);

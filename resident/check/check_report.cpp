@@ -1,6 +1,6 @@
 #include "check_report.h"
 
-#include "app/activity_rules.h"
+#include "common/session_rules.h"
 #include "common/text_writer.h"
 
 namespace {
@@ -488,13 +488,4 @@ void FormatCheckReport(const CheckFacts& facts, wchar_t (&text)[CHECK_REPORT_CAP
   }
   EndLine(out);
   AppendResult(out, facts);
-}
-
-void ProgramOfCommand(const wchar_t* command, wchar_t (&path)[RECORDED_PATH_CAPACITY]) {
-  TextWriter out(path);
-  if (command[0] == L'"') {
-    for (const wchar_t* c = command + 1; *c != L'\0' && *c != L'"'; ++c) out.Append(*c);
-    return;
-  }
-  for (const wchar_t* c = command; *c != L'\0' && !(c[0] == L' ' && c[1] == L'/'); ++c) out.Append(*c);
 }

@@ -1,8 +1,7 @@
-#include "app/uninstall.h"
+#include "uninstall/uninstall.h"
 
 #include <shlobj.h>
 
-#include "app/check_report.h"
 #include "common/app_state.h"
 #include "common/control_ids.h"
 #include "keyboard/feature_channel.h"
@@ -42,7 +41,7 @@ NamedProgram RecordedProgram(const WCHAR* keyPath, const WCHAR* valueName, const
   LSTATUS status = ReadRecordText(keyPath, valueName, command, sizeof(command));
   if (status == ERROR_FILE_NOT_FOUND) return NamedProgram::Missing;
   if (status != ERROR_SUCCESS) return NamedProgram::NotCompared;
-  WCHAR program[RECORDED_PATH_CAPACITY];
+  WCHAR program[PROGRAM_PATH_CAPACITY];
   ProgramOfCommand(command, program);
   return CompareWithSelf(program, self);
 }

@@ -1,4 +1,4 @@
-#include "app/self_check.h"
+#include "check/self_check.h"
 
 #include <mmdeviceapi.h>
 #include <endpointvolume.h>
@@ -6,12 +6,12 @@
 #include <initguid.h>
 #include <functiondiscoverykeys_devpkey.h>
 
-#include "app/activity_rules.h"
-#include "app/check_report.h"
-#include "app/elevation.h"
-#include "app/elevation_rules.h"
+#include "check/check_report.h"
+#include "elevation/elevation.h"
+#include "elevation/elevation_rules.h"
 #include "common/control_ids.h"
 #include "common/resident_answer.h"
+#include "common/session_rules.h"
 #include "common/system_functions.h"
 #include "keyboard/feature_channel.h"
 #include "keyboard/keyboard_identity.h"
@@ -140,7 +140,7 @@ void ReadRecordEntry(const WCHAR* keyPath, const WCHAR* valueName, const WCHAR* 
   entry->ReadError = static_cast<std::uint32_t>(status);
   entry->Command = command;
   if (status != ERROR_SUCCESS) return;
-  WCHAR program[RECORDED_PATH_CAPACITY];
+  WCHAR program[PROGRAM_PATH_CAPACITY];
   ProgramOfCommand(command, program);
   entry->Program = CompareWithSelf(program, self);
 }
@@ -178,7 +178,7 @@ Answer InSystemFolderOfItsBitness(const WCHAR* program) {
 
 void ReadRunProgram(CheckFacts* facts) {
   if (facts->RunValue.ReadError != ERROR_SUCCESS || facts->RunValue.Program == NamedProgram::Missing) return;
-  WCHAR program[RECORDED_PATH_CAPACITY];
+  WCHAR program[PROGRAM_PATH_CAPACITY];
   ProgramOfCommand(facts->RunValue.Command, program);
   ReadFileVersion(program, facts->RunProgramVersion);
   facts->RunProgramInSystemFolder = InSystemFolderOfItsBitness(program);
@@ -216,7 +216,7 @@ void FindResident(HINSTANCE instance, CheckFacts* facts, WCHAR (&path)[PROGRAM_P
     ReadFileVersion(path, facts->ResidentVersion);
     facts->ResidentIsRunProgram = Answer::Unknown;
     if (facts->RunValue.ReadError == ERROR_SUCCESS) {
-      WCHAR program[RECORDED_PATH_CAPACITY];
+      WCHAR program[PROGRAM_PATH_CAPACITY];
       ProgramOfCommand(facts->RunValue.Command, program);
       switch (CompareWithSelf(program, path)) {
         case NamedProgram::ThisFile: facts->ResidentIsRunProgram = Answer::Yes; break;

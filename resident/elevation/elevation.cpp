@@ -1,4 +1,4 @@
-#include "app/elevation.h"
+#include "elevation/elevation.h"
 
 #include <objbase.h>
 

@@ -2,7 +2,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "app/elevation_rules.h"
+#include "elevation/elevation_rules.h"
 
 // Whether this process's token is elevated (TokenElevation).
 ElevationState ReadTokenElevation();
