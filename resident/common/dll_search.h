@@ -12,3 +12,11 @@ void RestrictDllSearchToSystemDirectory();
 // full path, its own imports from there too; null when it cannot. A 32-bit
 // process on 64-bit Windows gets the 32-bit DLL: the system redirects the path.
 HMODULE LoadSystemLibrary(const wchar_t* fileName);
+
+// Sets *FUNCTION to NAME's address in MODULE, null when MODULE is null or has no
+// such export: callers treat a null function as its failed call.
+template <typename Function>
+void FindSystemFunction(HMODULE module, const char* name, Function* function) {
+  FARPROC found = module ? GetProcAddress(module, name) : nullptr;
+  *function = reinterpret_cast<Function>(reinterpret_cast<void*>(found));
+}
